@@ -1,0 +1,80 @@
+// An in-memory serial port for tests: what the console writes goes to a simulated device,
+// and what the device sends becomes readable at the time the virtual clock says it has
+// arrived.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "serial/SerialDevice.h"
+#include "winsys/Clock.h"
+
+class MemoryPort;
+
+// The far end of the line.
+class ISimPeer {
+  public:
+    virtual ~ISimPeer() = default;
+    // bytes left the console at nowMs with the port's current line settings.
+    virtual void OnReceive(const ByteBlock& bytes, uint64_t nowMs, const LineSettings& line,
+                           MemoryPort& port) = 0;
+};
+
+class MemoryPort : public ISerialDevice {
+  public:
+    struct Sent {
+        uint64_t atMs;
+        ByteBlock bytes;
+        LineSettings line;
+    };
+
+    explicit MemoryPort(IClock& clock) : m_clock(clock) {}
+
+    void AttachPeer(ISimPeer* peer) { m_peer = peer; }
+    // The device sends bytes that are readable from atMs on.
+    void Deliver(ByteBlock bytes, uint64_t atMs);
+    void DeliverNow(ByteBlock bytes) { Deliver(std::move(bytes), m_clock.NowMs()); }
+
+    // The devices that exist; any other path fails to open as not found. Empty: all exist.
+    void SetDevices(std::map<std::string, PortError> openResults) {
+        m_devices = std::move(openResults);
+    }
+    // The adapter is pulled out: every further operation fails as gone.
+    void Unplug() { m_unplugged = true; }
+    void Replug() { m_unplugged = false; }
+
+    const std::vector<Sent>& SentFrames() const { return m_sent; }
+    void ClearSent() { m_sent.clear(); }
+    const std::string& OpenDevice() const { return m_device; }
+    const LineSettings& Line() const { return m_line; }
+    int OpenCount() const { return m_opens; }
+    int CloseCount() const { return m_closes; }
+
+    PortStatus Open(const std::string& device, const LineSettings& settings) override;
+    void Close() override;
+    bool IsOpen() const override { return m_open; }
+    PortStatus Configure(const LineSettings& settings) override;
+    PortStatus Write(const ByteBlock& bytes) override;
+    PortStatus Pending(size_t& count) override;
+    PortStatus Read(size_t max, ByteBlock& out) override;
+
+  private:
+    struct Arrival {
+        uint64_t atMs;
+        uint8_t byte;
+    };
+    PortStatus Gone() const { return PortStatus{PortError::Gone, "device removed"}; }
+
+    IClock& m_clock;
+    ISimPeer* m_peer = nullptr;
+    std::deque<Arrival> m_rx;
+    std::vector<Sent> m_sent;
+    std::map<std::string, PortError> m_devices;
+    std::string m_device;
+    LineSettings m_line;
+    bool m_open = false, m_unplugged = false;
+    int m_opens = 0, m_closes = 0;
+};

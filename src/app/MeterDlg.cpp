@@ -1,0 +1,80 @@
+#include "app/MeterDlg.h"
+
+#include "res/Resource.h"
+#include "serial/LineSettings.h"
+#include "winsys/DataExchange.h"
+
+int32_t PollPeriodFor(int32_t baud) {
+    switch (baud) {
+        case 1200:
+            return 2000;
+        case 2400:
+            return 1500;
+        case 4800:
+            return 1000;
+        default:
+            return 500;  // 9600 and 19200; no other rate is offered
+    }
+}
+
+std::string PortStatusText(int32_t comPort, int32_t baud, int32_t parity) {
+    std::string text = "串行口: " + std::to_string(comPort) +
+                       " \r\n\r\n波特率: " + std::to_string(baud) + " \r\n\r\n";
+    if (parity == 0) text += "校验位:无校验";
+    if (parity == 1) text += "校验位:奇校验";
+    if (parity == 2) text += "校验位:偶校验";
+    return text;
+}
+
+CMeterDlg::CMeterDlg(CWindowSystem& ws, ISerialDevice& device, CMSComm::DeviceNamer namer)
+    : CDialog(ws, MeterDialogTemplate()), m_comm(device, std::move(namer)) {
+    m_comm.SetReporter([this](const std::string& text) { MessageBox(text); });
+}
+
+void CMeterDlg::DoDataExchange(CDataExchange* pDX) {
+    CDialog::DoDataExchange(pDX);
+    DDX_Control(pDX, IDC_RUN_STOP, m_btnRun);
+    // Control 1008 is the serial port itself: m_comm needs no binding.
+    DDX_Text(pDX, IDC_SLAVE_ADDR, m_bySlaveAddr);
+    DDV_MinMaxByte(pDX, m_bySlaveAddr, 0, 255);
+}
+
+BOOL CMeterDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+    m_nPT = 1;
+    m_nCT = 1;
+    m_byWiring = 0;
+    m_nScanAddr = 1;
+    m_bRunning = FALSE;
+    m_nPollMs = PollPeriodFor(m_nBaud);
+    m_bScanHit = 0;
+    for (BYTE& flag : m_byLimitState) flag = 0;
+    OpenPortAtStartUp();
+    m_byStage = 0;
+    SetDlgItemText(IDC_PORT_STATUS, PortStatusText(m_nComPort, m_nBaud, m_nParity));
+    return TRUE;
+}
+
+// A port that cannot be opened has been reported by the port itself; the window goes on
+// with the port closed.
+void CMeterDlg::OpenPortAtStartUp() {
+    m_comm.SetCommPort(static_cast<short>(m_nComPort));
+    m_comm.SetSettings(BuildSettingsText(m_nBaud, m_nParity));
+    m_comm.SetPortOpen(true);
+    m_comm.SetInputLen(0);
+    m_comm.SetInBufferCount(0);  // nothing received before now belongs to a request of ours
+}
+
+BOOL CMeterDlg::DestroyWindow() {
+    KillTimer(1);
+    m_comm.SetPortOpen(false);
+    return CDialog::DestroyWindow();
+}
+
+void CMeterDlg::OnPaint() {
+    if (!IsIconic() || !Host()) return;
+    int cx = 0, cy = 0;
+    Host()->ClientSize(cx, cy);
+    const int icon = 32;  // the system's icon size
+    Host()->DrawIcon((cx - icon + 1) / 2, (cy - icon + 1) / 2, m_hIcon);
+}

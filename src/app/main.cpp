@@ -1,0 +1,17 @@
+// The console's entry point: the Qt window system and the Qt serial port.
+#include <QApplication>
+
+#include "app/MeterApp.h"
+#include "serial/PortNaming.h"
+#include "serial/qt/QtSerialDevice.h"
+#include "winsys/qt/QtWindowSystem.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    SystemClock clock;
+    QtWindowSystem ws(clock);
+    QtSerialDevice port;
+    CMeterApp meterApp(ws, port, SystemPortDevice);
+    meterApp.InitInstance();
+    return 0;
+}

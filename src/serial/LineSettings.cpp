@@ -1,0 +1,88 @@
+#include "serial/LineSettings.h"
+
+#include <charconv>
+#include <vector>
+
+namespace {
+
+std::vector<std::string_view> SplitCommas(std::string_view s) {
+    std::vector<std::string_view> parts;
+    size_t start = 0;
+    for (size_t i = 0; i <= s.size(); ++i)
+        if (i == s.size() || s[i] == ',') {
+            parts.push_back(s.substr(start, i - start));
+            start = i + 1;
+        }
+    return parts;
+}
+
+std::optional<int> Decimal(std::string_view s) {
+    int v = 0;
+    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (s.empty() || ec != std::errc() || end != s.data() + s.size()) return std::nullopt;
+    return v;
+}
+
+std::optional<LineSettings::Parity> ParityOf(std::string_view s) {
+    if (s.size() != 1) return std::nullopt;
+    switch (s[0]) {
+        case 'N':
+        case 'n':
+            return LineSettings::Parity::None;
+        case 'O':
+        case 'o':
+            return LineSettings::Parity::Odd;
+        case 'E':
+        case 'e':
+            return LineSettings::Parity::Even;
+        case 'M':
+        case 'm':
+            return LineSettings::Parity::Mark;
+        case 'S':
+        case 's':
+            return LineSettings::Parity::Space;
+    }
+    return std::nullopt;
+}
+
+std::optional<LineSettings::StopBits> StopBitsOf(std::string_view s) {
+    if (s == "1") return LineSettings::StopBits::One;
+    if (s == "1.5") return LineSettings::StopBits::OneAndHalf;
+    if (s == "2") return LineSettings::StopBits::Two;
+    return std::nullopt;
+}
+
+std::optional<LineSettings> Fail(std::string* error, std::string why) {
+    if (error) *error = std::move(why);
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<LineSettings> ParseSettings(std::string_view text, std::string* error) {
+    auto parts = SplitCommas(text);
+    if (parts.size() != 4)
+        return Fail(error,
+                    "expected baud,parity,data bits,stop bits, got \"" + std::string(text) + "\"");
+    LineSettings s;
+    auto baud = Decimal(parts[0]);
+    if (!baud || *baud < 50 || *baud > 4000000)
+        return Fail(error, "invalid baud rate \"" + std::string(parts[0]) + "\"");
+    auto parity = ParityOf(parts[1]);
+    if (!parity) return Fail(error, "invalid parity \"" + std::string(parts[1]) + "\"");
+    auto data = Decimal(parts[2]);
+    if (!data || *data < 5 || *data > 8)
+        return Fail(error, "invalid data bits \"" + std::string(parts[2]) + "\"");
+    auto stop = StopBitsOf(parts[3]);
+    if (!stop) return Fail(error, "invalid stop bits \"" + std::string(parts[3]) + "\"");
+    s.baud = *baud;
+    s.parity = *parity;
+    s.dataBits = *data;
+    s.stopBits = *stop;
+    return s;
+}
+
+std::string BuildSettingsText(int baud, int parity) {
+    const char* tail = parity == 1 ? "O,8,1" : parity == 2 ? "E,8,1" : "N,8,2";
+    return std::to_string(baud) + "," + tail;
+}

@@ -1,0 +1,35 @@
+// What the serial layer needs of a platform's port: the real one over Qt SerialPort, or the
+// in-memory one of the tests.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "serial/LineSettings.h"
+
+using ByteBlock = std::vector<uint8_t>;
+
+enum class PortError { None, NotFound, Busy, Permission, Gone, Unsupported, Other };
+
+struct PortStatus {
+    PortError error = PortError::None;
+    std::string detail;  // the platform's own words, for the operator's message
+    bool ok() const { return error == PortError::None; }
+};
+
+class ISerialDevice {
+  public:
+    virtual ~ISerialDevice() = default;
+    virtual PortStatus Open(const std::string& device, const LineSettings& settings) = 0;
+    virtual void Close() = 0;
+    virtual bool IsOpen() const = 0;
+    virtual PortStatus Configure(const LineSettings& settings) = 0;  // while open
+    virtual PortStatus Write(const ByteBlock& bytes) = 0;
+    // Everything the system has received and not yet read, also right after the thread
+    // was blocked with no event loop running.
+    virtual PortStatus Pending(size_t& count) = 0;
+    // Up to max bytes, oldest first; the rest stays queued.
+    virtual PortStatus Read(size_t max, ByteBlock& out) = 0;
+};
