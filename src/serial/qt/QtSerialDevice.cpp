@@ -88,10 +88,15 @@ struct QtSerialDevice::Impl {
         port.close();
     }
 
+    // A loss seen by the error signal (during any Qt call, or in the event loop) is told
+    // by the next operation, exactly once.
+    PortStatus TakeLoss() { return std::exchange(lost, PortStatus{}); }
+
     // Pulls what the system holds into Qt's buffer; an idle poll is not an error.
     PortStatus Pull() {
-        if (!lost.ok()) return std::exchange(lost, PortStatus{});
+        if (!lost.ok()) return TakeLoss();
         port.waitForReadyRead(0);
+        if (!lost.ok()) return TakeLoss();
         if (port.error() == QSerialPort::TimeoutError) port.clearError();
         return Status();
     }
@@ -122,14 +127,16 @@ PortStatus QtSerialDevice::Open(const std::string& device, const LineSettings& s
 void QtSerialDevice::Close() {
     if (d->port.isOpen()) d->port.close();
     d->port.clearError();
+    d->lost = PortStatus{};
 }
 
+// A port lost behind the caller's back still counts as open until that has been told.
 bool QtSerialDevice::IsOpen() const {
-    return d->port.isOpen();
+    return d->port.isOpen() || !d->lost.ok();
 }
 
 PortStatus QtSerialDevice::Configure(const LineSettings& settings) {
-    if (!d->lost.ok()) return std::exchange(d->lost, PortStatus{});
+    if (!d->lost.ok()) return d->TakeLoss();
     if (Apply(d->port, settings)) {
         d->port.clearError();
         return PortStatus{};
@@ -138,11 +145,12 @@ PortStatus QtSerialDevice::Configure(const LineSettings& settings) {
 }
 
 PortStatus QtSerialDevice::Write(const ByteBlock& bytes) {
-    if (!d->lost.ok()) return std::exchange(d->lost, PortStatus{});
+    if (!d->lost.ok()) return d->TakeLoss();
     qint64 n = d->port.write(reinterpret_cast<const char*>(bytes.data()),
                              static_cast<qint64>(bytes.size()));
     // Without an event loop Qt would only queue the bytes: hand them to the system now.
     bool flushed = d->port.flush();
+    if (!d->lost.ok()) return d->TakeLoss();
     if (n == static_cast<qint64>(bytes.size()) && (flushed || d->port.bytesToWrite() == 0))
         return PortStatus{};
     PortStatus st = d->Status();

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds and runs every test: once in a normal build and once
+# under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+"$top/scripts/deps.sh"
+
+export QT_QPA_PLATFORM=offscreen
+export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
+chmod 0700 "$XDG_RUNTIME_DIR"
+
+echo "== normal build"
+"$top/scripts/build.sh" build
+ctest --test-dir "$top/build" --output-on-failure -j 2
+
+echo "== sanitizer build (ASan + UBSan)"
+"$top/scripts/build.sh" build-asan -DKX880_SANITIZE=ON
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir "$top/build-asan" --output-on-failure -j 2
