@@ -9,7 +9,17 @@ packages=(
     libgtest-dev libgmock-dev
     fonts-wqy-zenhei
     xvfb xauth
+    locales
 )
+
+# A locale with a decimal comma, so the tests can show that numbers never follow it.
+ensure_comma_locale() {
+    locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$' && return 0
+    local sudo_cmd=()
+    [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+    "${sudo_cmd[@]}" localedef -i de_DE -f UTF-8 de_DE.UTF-8 2>/dev/null || true
+}
+trap ensure_comma_locale EXIT
 
 missing=()
 for p in "${packages[@]}"; do

@@ -65,6 +65,15 @@ void CMeterDlg::OpenPortAtStartUp() {
     m_comm.SetInBufferCount(0);  // nothing received before now belongs to a request of ours
 }
 
+bool CMeterDlg::OnCommand(int id) {
+    switch (id) {
+        case IDC_RUN_STOP:
+            OnRunStop();
+            return true;
+    }
+    return CDialog::OnCommand(id);
+}
+
 BOOL CMeterDlg::DestroyWindow() {
     KillTimer(1);
     m_comm.SetPortOpen(false);

@@ -2,6 +2,7 @@
 // poll cycle, the decoding and the configuration operations share.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -15,8 +16,43 @@ class CMeterDlg : public CDialog {
     BOOL DestroyWindow() override;
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
+    bool OnCommand(int id) override;
     void OnPaint() override;
     HICON OnQueryDragIcon() const { return m_hIcon; }
+
+    // Frames (src/modbus/).
+    void SendFrame(const BYTE* bytes, uint16_t length);
+    int16_t ReadReceived();  // the waiting bytes into m_rxBuf; their count
+    void DiscardReceived();
+    // One synchronous exchange of a configuration operation, on the request already built
+    // in m_txBuf: drop old input (before or after sending), send, wait, collect, search for
+    // the reply from m_bySlaveAddr. The index of the reply in m_rxBuf, or -1.
+    struct Transaction {
+        uint16_t length;
+        uint8_t replyFunction;
+        int replyLength;
+        bool discardAfterSend = false;
+        unsigned waitMs = 300;
+    };
+    int16_t TransactSync(const Transaction& t);
+    // Ends a configuration operation: timer 1 runs again, whatever Run/Stop says.
+    void RestartPolling(bool discardFirst);
+
+    // Poll cycle (src/modbus/).
+    void OnTimer(UINT nIDEvent) override;
+    void OnRunStop();
+    void PollTick();
+    void ApplyParamBlock(bool showAddrWiring);
+    void ShowSettingBlockA(const BYTE* data);
+    void ScanTick();
+
+    // Measurements (src/measure/).
+    void DecodeMeasurementBlock(int16_t dataStart);
+    void ApplyLimitStatus(BYTE voltageByte, BYTE currentByte);
+    HBRUSH OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor) override;
+
+    // Configuration (src/config/).
+    void ScanStep(int32_t candidate);
 
     // The state record, in declaration order.
     BYTE m_byLimitState[8] = {};
@@ -46,9 +82,18 @@ class CMeterDlg : public CDialog {
     BYTE m_rxData[40] = {};
     HICON m_hIcon = nullptr;
 
+    // The raw registers of setting block A as last read from the meter, beside m_dAuxVal.
+    std::array<uint16_t, 4> m_auxRaw = {};
+    bool m_bAuxRawKnown = false;
+
   private:
     void OpenPortAtStartUp();
+
+    bool m_bInTick = false;   // a timer tick is being handled
+    int16_t m_nLastRead = 0;  // bytes the latest read put into m_rxBuf
 };
+
+constexpr COLORREF kStatusBkColor = RGB(181, 240, 249);
 
 // Period of timer 1 for a baud rate: 2000, 1500, 1000, 500 or 500 ms for 1200, 2400, 4800,
 // 9600 or 19200 bit/s.

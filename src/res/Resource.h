@@ -23,6 +23,7 @@ constexpr int IDC_RX_ECHO = 1022;
 constexpr int IDC_ADDR_WIRING = 1064;
 constexpr int IDC_ZERO_SEQ_CURRENT = 1050;
 constexpr int IDC_FREQUENCY = 1049;
+constexpr int IDC_AUX_FIRST = 1066;  // 1066..1069: setting block A, no control
 // First IDs of the grid rows; a cell is the row's ID plus its column 0..3.
 constexpr int IDC_PHASE_VOLTAGE = 1000;
 constexpr int IDC_LINE_VOLTAGE = 1025;

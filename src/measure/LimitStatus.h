@@ -1,0 +1,18 @@
+// The eight limit-status flags: four voltage fields and four current fields, two bits each,
+// highest bits first. 1 is under the limit, 2 over it, 0 and 3 normal.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+struct LimitStatus {
+    std::array<uint8_t, 8> flags;      // 1: under or over the limit
+    std::array<std::string, 8> texts;  // "欠压", "过压", "欠流", "过流" or "正常"
+};
+
+LimitStatus DecodeLimitStatus(uint8_t voltageByte, uint8_t currentByte);
+
+// The control that shows flag k's text (0: none) and the control its colour applies to.
+constexpr int kLimitTextControl[8] = {0, 1065, 1072, 1073, 1074, 1075, 1076, 1077};
+constexpr int kLimitColourControl[8] = {1064, 1065, 1072, 1073, 1074, 1075, 1076, 1077};

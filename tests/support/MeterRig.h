@@ -1,0 +1,71 @@
+// The main window with a simulated meter on an in-memory line, all on a virtual clock.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "app/MeterApp.h"
+#include "measure/MeasurementBlock.h"
+#include "modbus/Frame.h"
+#include "res/Resource.h"
+#include "sim/SimMeter.h"
+#include "winsys/Headless.h"
+
+struct MeterRig {
+    VirtualClock clock;
+    HeadlessWindowSystem ws{clock};
+    MemoryPort port{clock};
+    MeterModel model;
+    SimMeter meter{model};
+    CMeterDlg dlg{ws, port, [](int n) { return "/dev/sim" + std::to_string(n); }};
+    HeadlessDialog* window = nullptr;
+
+    explicit MeterRig(int baud = 9600, int parity = 0) {
+        ws.SetDialogBkColor(kDialogBkColor, RGB(0, 0, 0));
+        port.AttachPeer(&meter);
+        model.SetBaud(baud);
+        model.SetParityCode(parity);
+        dlg.m_nBaud = baud;
+        dlg.m_nParity = parity;
+        dlg.m_nComPort = 1;
+        window = &ws.Open(dlg);
+    }
+
+    void Click(int id) { window->Click(id); }
+    void TypeAddress(const std::string& text) { window->Type(IDC_SLAVE_ADDR, text); }
+    // Run with the slave address typed into edit 1061.
+    void Run(int address = 1) {
+        TypeAddress(std::to_string(address));
+        Click(IDC_RUN_STOP);
+    }
+    void Ticks(int n) { ws.Advance(static_cast<uint64_t>(n) * dlg.m_nPollMs); }
+    std::string Text(int id) const { return window->Text(id); }
+
+    // Start register and count of every read request sent, in order.
+    std::vector<std::pair<uint16_t, uint16_t>> Reads() const {
+        std::vector<std::pair<uint16_t, uint16_t>> out;
+        for (const auto& s : port.SentFrames())
+            if (s.bytes.size() == 8 && s.bytes[1] == kFnReadRegs)
+                out.push_back({uint16_t(s.bytes[2] << 8 | s.bytes[3]),
+                               uint16_t(s.bytes[4] << 8 | s.bytes[5])});
+        return out;
+    }
+    const ByteBlock& LastSent() const { return port.SentFrames().back().bytes; }
+
+    // The texts the measurement boxes must show for the model's current registers.
+    std::map<int, std::string> ExpectedTexts(const Scales& s) const {
+        uint8_t data[90];
+        for (int r = 0; r < 45; ++r) {
+            data[2 * r] = uint8_t(model.Measurement(r) >> 8);
+            data[2 * r + 1] = uint8_t(model.Measurement(r) & 0xFF);
+        }
+        std::map<int, std::string> m;
+        for (const auto& f : DecodeMeasurementTexts(data, s)) m[f.id] = f.text;
+        return m;
+    }
+    std::map<int, std::string> ShownTexts() const {
+        std::map<int, std::string> m;
+        for (const auto& [id, text] : ExpectedTexts({})) m[id] = window->Text(id);
+        return m;
+    }
+};
