@@ -46,18 +46,17 @@ void SimMeter::OnReceive(const ByteBlock& bytes, uint64_t nowMs, const LineSetti
         m_log.push_back({nowMs, bytes, {}, LineFault::Silence});
         return;
     }
-    if (sendsStatusBytes && reply->size() == 95 && (*reply)[1] == 0x03) {
-        reply->push_back(m_model.voltageStatus);
-        reply->push_back(m_model.currentStatus);
-    }
+    ByteBlock trailer;
+    if (sendsStatusBytes && reply->size() == 95 && (*reply)[1] == 0x03)
+        trailer = {m_model.voltageStatus, m_model.currentStatus};
     m_log.push_back({nowMs, bytes, *reply, fault});
     uint64_t at = nowMs + WireMs(bytes.size(), replyLine.baud) + turnaroundMs;
-    Send(port, *reply, fault, bytes, at + WireMs(reply->size(), replyLine.baud));
+    Send(port, *reply, trailer, fault, bytes,
+         at + WireMs(reply->size() + trailer.size(), replyLine.baud));
 }
 
-void SimMeter::Send(MemoryPort& port, const ByteBlock& reply, LineFault fault,
+void SimMeter::Send(MemoryPort& port, ByteBlock out, const ByteBlock& trailer, LineFault fault,
                     const ByteBlock& request, uint64_t at) {
-    ByteBlock out = reply;
     switch (fault) {
         case LineFault::None:
             break;
@@ -69,14 +68,17 @@ void SimMeter::Send(MemoryPort& port, const ByteBlock& reply, LineFault fault,
             break;
         }
         case LineFault::NoiseAfter: {
+            out.insert(out.end(), trailer.begin(), trailer.end());
             ByteBlock noise = Noise(1 + m_rng() % 20);
             out.insert(out.end(), noise.begin(), noise.end());
-            break;
+            port.Deliver(out, at);
+            return;
         }
         case LineFault::BadCrc:
             out[out.size() - 1] ^= 0x5A;
             break;
         case LineFault::Split: {
+            out.insert(out.end(), trailer.begin(), trailer.end());
             size_t half = out.size() / 2;
             port.Deliver(ByteBlock(out.begin(), out.begin() + half), at);
             port.Deliver(ByteBlock(out.begin() + half, out.end()), at + lateMs);
@@ -97,7 +99,8 @@ void SimMeter::Send(MemoryPort& port, const ByteBlock& reply, LineFault fault,
             uint16_t crc = ModbusCrc16(out.data(), 3);
             out.push_back(static_cast<uint8_t>(crc >> 8));
             out.push_back(static_cast<uint8_t>(crc & 0xFF));
-            break;
+            port.Deliver(out, at);
+            return;
         }
         case LineFault::Flood: {
             ByteBlock noise = Noise(1300);
@@ -108,5 +111,6 @@ void SimMeter::Send(MemoryPort& port, const ByteBlock& reply, LineFault fault,
             out.insert(out.begin(), request.begin(), request.end());
             break;
     }
+    out.insert(out.end(), trailer.begin(), trailer.end());
     port.Deliver(out, at);
 }

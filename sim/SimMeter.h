@@ -62,8 +62,9 @@ class SimMeter : public ISimPeer {
   private:
     LineFault NextFault();
     ByteBlock Noise(size_t n);
-    void Send(MemoryPort& port, const ByteBlock& reply, LineFault fault, const ByteBlock& request,
-              uint64_t at);
+    // The frame with its fault, then the trailer (the status bytes) where it still goes out.
+    void Send(MemoryPort& port, ByteBlock frame, const ByteBlock& trailer, LineFault fault,
+              const ByteBlock& request, uint64_t at);
 
     MeterModel& m_model;
     std::mt19937 m_rng;
