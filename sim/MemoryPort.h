@@ -12,7 +12,12 @@
 #include "serial/SerialDevice.h"
 #include "winsys/Clock.h"
 
-class MemoryPort;
+// Where the far end puts the bytes it sends: they reach the console at atMs.
+class IReplySink {
+  public:
+    virtual ~IReplySink() = default;
+    virtual void Deliver(ByteBlock bytes, uint64_t atMs) = 0;
+};
 
 // The far end of the line.
 class ISimPeer {
@@ -20,10 +25,10 @@ class ISimPeer {
     virtual ~ISimPeer() = default;
     // bytes left the console at nowMs with the port's current line settings.
     virtual void OnReceive(const ByteBlock& bytes, uint64_t nowMs, const LineSettings& line,
-                           MemoryPort& port) = 0;
+                           IReplySink& sink) = 0;
 };
 
-class MemoryPort : public ISerialDevice {
+class MemoryPort : public ISerialDevice, public IReplySink {
   public:
     struct Sent {
         uint64_t atMs;
@@ -35,7 +40,7 @@ class MemoryPort : public ISerialDevice {
 
     void AttachPeer(ISimPeer* peer) { m_peer = peer; }
     // The device sends bytes that are readable from atMs on.
-    void Deliver(ByteBlock bytes, uint64_t atMs);
+    void Deliver(ByteBlock bytes, uint64_t atMs) override;
     void DeliverNow(ByteBlock bytes) { Deliver(std::move(bytes), m_clock.NowMs()); }
 
     // The devices that exist; any other path fails to open as not found. Empty: all exist.

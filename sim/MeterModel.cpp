@@ -216,6 +216,6 @@ std::optional<ByteBlock> MeterModel::Handle(const ByteBlock& req) {
     if (newAddress) m_param[0x00] = *newAddress;
     if (newBaudCode) m_param[0x03] = *newBaudCode;
     if (newParity) m_param[0x02] = *newParity;
-    if (addr == 0) return std::nullopt;
+    if (addr == 0 && me != 0) return std::nullopt;  // a broadcast, unless 0 is the meter's own
     return reply;
 }

@@ -32,7 +32,7 @@ ByteBlock SimMeter::Noise(size_t n) {
 }
 
 void SimMeter::OnReceive(const ByteBlock& bytes, uint64_t nowMs, const LineSettings& line,
-                         MemoryPort& port) {
+                         IReplySink& port) {
     // A request at other line settings reaches the meter's UART as garbage.
     if (!(line == m_model.Line())) return;
     if (bytes.size() < 4) return;
@@ -55,7 +55,7 @@ void SimMeter::OnReceive(const ByteBlock& bytes, uint64_t nowMs, const LineSetti
          at + WireMs(reply->size() + trailer.size(), replyLine.baud));
 }
 
-void SimMeter::Send(MemoryPort& port, ByteBlock out, const ByteBlock& trailer, LineFault fault,
+void SimMeter::Send(IReplySink& port, ByteBlock out, const ByteBlock& trailer, LineFault fault,
                     const ByteBlock& request, uint64_t at) {
     switch (fault) {
         case LineFault::None:

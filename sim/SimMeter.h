@@ -32,8 +32,12 @@ class SimMeter : public ISimPeer {
 
     // The fault for the next reply(s), in order, before any random ones.
     void InjectNext(LineFault f, int times = 1);
-    // Each reply gets a random fault with this probability.
-    void SetRandomFaults(double probability) { m_faultRate = probability; }
+    // Each reply gets a random fault with this probability, drawn from kinds (all kinds
+    // when empty).
+    void SetRandomFaults(double probability, std::vector<LineFault> kinds = {}) {
+        m_faultRate = probability;
+        m_faultKinds = std::move(kinds);
+    }
 
     int turnaroundMs = 5;
     int lateMs = 700;              // beyond the 500 ms of the fastest poll period
@@ -54,7 +58,7 @@ class SimMeter : public ISimPeer {
     void ClearLog() { m_log.clear(); }
 
     void OnReceive(const ByteBlock& bytes, uint64_t nowMs, const LineSettings& line,
-                   MemoryPort& port) override;
+                   IReplySink& port) override;
 
     // Milliseconds that n characters of 11 bits take on the line.
     static uint64_t WireMs(size_t n, int baud) { return (n * 11 * 1000 + baud - 1) / baud; }
@@ -63,12 +67,13 @@ class SimMeter : public ISimPeer {
     LineFault NextFault();
     ByteBlock Noise(size_t n);
     // The frame with its fault, then the trailer (the status bytes) where it still goes out.
-    void Send(MemoryPort& port, ByteBlock frame, const ByteBlock& trailer, LineFault fault,
+    void Send(IReplySink& port, ByteBlock frame, const ByteBlock& trailer, LineFault fault,
               const ByteBlock& request, uint64_t at);
 
     MeterModel& m_model;
     std::mt19937 m_rng;
     std::deque<LineFault> m_injected;
     double m_faultRate = 0;
+    std::vector<LineFault> m_faultKinds;
     std::vector<Reply> m_log;
 };

@@ -1,0 +1,156 @@
+#include "sim/PtyLine.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+
+namespace {
+
+// A request is the bytes that arrive without a pause of this length.
+constexpr uint64_t kFrameGapMs = 10;
+
+int BaudOf(speed_t s) {
+    switch (s) {
+        case B1200: return 1200;
+        case B2400: return 2400;
+        case B4800: return 4800;
+        case B9600: return 9600;
+        case B19200: return 19200;
+        case B38400: return 38400;
+        case B57600: return 57600;
+        case B115200: return 115200;
+        default: return 0;
+    }
+}
+
+}  // namespace
+
+PtyLine::PtyLine(SimMeter& meter, bool verbose) : m_meter(meter), m_verbose(verbose) { m_startMs = Now(); }
+
+PtyLine::~PtyLine() {
+    if (!m_link.empty()) {
+        std::error_code ec;
+        if (std::filesystem::is_symlink(m_link, ec)) std::filesystem::remove(m_link, ec);
+    }
+    if (m_master >= 0) close(m_master);
+    if (m_slave >= 0) close(m_slave);
+}
+
+uint64_t PtyLine::Now() const {
+    using namespace std::chrono;
+    return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+bool PtyLine::Open(std::string& error) {
+    char name[256];
+    if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
+        error = std::string("openpty: ") + std::strerror(errno);
+        return false;
+    }
+    m_path = name;
+    // The meter keeps its own handle on the terminal open, so the line stays up while the
+    // console closes and reopens its port.
+    termios t{};
+    tcgetattr(m_slave, &t);
+    cfmakeraw(&t);
+    cfsetspeed(&t, B9600);
+    t.c_cflag |= CSTOPB;
+    tcsetattr(m_slave, TCSANOW, &t);
+    fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    return true;
+}
+
+bool PtyLine::Link(const std::string& linkPath, std::string& error) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(linkPath, ec))) {
+        if (!fs::is_symlink(linkPath, ec)) {
+            error = linkPath + " exists and is not a symbolic link; not replacing it";
+            return false;
+        }
+        fs::remove(linkPath, ec);
+    }
+    fs::create_symlink(m_path, linkPath, ec);
+    if (ec) {
+        error = "cannot link " + linkPath + ": " + ec.message();
+        return false;
+    }
+    m_link = linkPath;
+    return true;
+}
+
+LineSettings PtyLine::ConsoleLine() const {
+    termios t{};
+    LineSettings s;
+    if (tcgetattr(m_master, &t) != 0) return s;
+    s.baud = BaudOf(cfgetospeed(&t));
+    const bool twoStop = t.c_cflag & CSTOPB, odd = t.c_cflag & PARODD;
+    s.stopBits = twoStop ? LineSettings::StopBits::Two : LineSettings::StopBits::One;
+    s.parity = odd ? LineSettings::Parity::Odd : twoStop ? LineSettings::Parity::None : LineSettings::Parity::Even;
+    return s;
+}
+
+void PtyLine::Log(const char* dir, const ByteBlock& bytes) const {
+    if (!m_verbose) return;
+    uint64_t t = Now() - m_startMs;
+    std::fprintf(stderr, "[%6llu.%03llu] %s", (unsigned long long)(t / 1000), (unsigned long long)(t % 1000), dir);
+    for (uint8_t b : bytes) std::fprintf(stderr, " %02X", b);
+    std::fprintf(stderr, "\n");
+}
+
+void PtyLine::Deliver(ByteBlock bytes, uint64_t atMs) {
+    if (!m_out.empty()) atMs = std::max(atMs, m_out.back().atMs);
+    m_out.push_back({atMs, std::move(bytes)});
+}
+
+void PtyLine::ReadInput() {
+    uint8_t buf[512];
+    for (;;) {
+        ssize_t n = read(m_master, buf, sizeof buf);
+        if (n <= 0) return;
+        m_frame.insert(m_frame.end(), buf, buf + n);
+        m_lastByteMs = Now();
+    }
+}
+
+void PtyLine::HandleFrame() {
+    ByteBlock frame;
+    frame.swap(m_frame);
+    Log("<-", frame);
+    m_meter.OnReceive(frame, m_lastByteMs, ConsoleLine(), *this);
+}
+
+void PtyLine::FlushDue() {
+    const uint64_t now = Now();
+    while (!m_out.empty() && m_out.front().atMs <= now) {
+        const ByteBlock& b = m_out.front().bytes;
+        Log("->", b);
+        size_t done = 0;
+        while (done < b.size()) {
+            ssize_t n = write(m_master, b.data() + done, b.size() - done);
+            if (n > 0) done += static_cast<size_t>(n);
+            else if (errno != EAGAIN && errno != EINTR) break;
+        }
+        m_out.pop_front();
+    }
+}
+
+void PtyLine::Serve(const volatile bool& stop) {
+    while (!stop) {
+        const uint64_t now = Now();
+        uint64_t wait = 50;
+        if (!m_frame.empty()) wait = std::min<uint64_t>(wait, m_lastByteMs + kFrameGapMs > now ? m_lastByteMs + kFrameGapMs - now : 0);
+        if (!m_out.empty()) wait = std::min<uint64_t>(wait, m_out.front().atMs > now ? m_out.front().atMs - now : 0);
+        pollfd p{m_master, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(wait)) > 0 && (p.revents & POLLIN)) ReadInput();
+        if (!m_frame.empty() && Now() >= m_lastByteMs + kFrameGapMs) HandleFrame();
+        FlushDue();
+    }
+}

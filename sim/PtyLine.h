@@ -1,0 +1,53 @@
+// The simulated meter on a pseudo-terminal: the console opens the terminal side by its path
+// like any serial device; the meter sits on the master side, reads the line settings the
+// console set, and writes its replies paced at the wire speed.
+#pragma once
+
+#include <cstdio>
+#include <deque>
+#include <string>
+
+#include "sim/SimMeter.h"
+
+class PtyLine : public IReplySink {
+public:
+    PtyLine(SimMeter& meter, bool verbose);
+    ~PtyLine() override;
+    PtyLine(const PtyLine&) = delete;
+    PtyLine& operator=(const PtyLine&) = delete;
+
+    // Opens the pair; false with a reason when the system refuses.
+    bool Open(std::string& error);
+    // Makes linkPath a symbolic link to the terminal (replacing an old link, never a file).
+    bool Link(const std::string& linkPath, std::string& error);
+    const std::string& TerminalPath() const { return m_path; }
+
+    // Serves requests until stop becomes true (checked at least every 50 ms).
+    void Serve(const volatile bool& stop);
+
+    void Deliver(ByteBlock bytes, uint64_t atMs) override;
+
+    // The console's settings as the terminal holds them. A pseudo-terminal drops the parity
+    // bit, but speed, stop bits and odd/even tell the console's three settings apart.
+    LineSettings ConsoleLine() const;
+
+private:
+    uint64_t Now() const;
+    void Log(const char* dir, const ByteBlock& bytes) const;
+    void ReadInput();
+    void FlushDue();
+    void HandleFrame();
+
+    SimMeter& m_meter;
+    bool m_verbose;
+    int m_master = -1, m_slave = -1;
+    std::string m_path, m_link;
+    ByteBlock m_frame;           // bytes of the request being received
+    uint64_t m_lastByteMs = 0;
+    struct Pending {
+        uint64_t atMs;
+        ByteBlock bytes;
+    };
+    std::deque<Pending> m_out;
+    uint64_t m_startMs;
+};

@@ -1,0 +1,179 @@
+// kx880-sim: a simulated KX880 meter on a pseudo-terminal, for trying and testing the
+// console without hardware.
+#include <getopt.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim/PtyLine.h"
+
+namespace {
+
+volatile bool g_stop = false;
+void OnSignal(int) { g_stop = true; }
+
+const char kUsage[] =
+    "usage: kx880-sim [options]\n"
+    "Serves a simulated KX880 power meter (Modbus RTU slave) on a new pseudo-terminal and\n"
+    "prints the terminal's path. The console reaches it as COMn with KX880_COMn=<path>.\n"
+    "\n"
+    "  --link PATH        also make PATH a symbolic link to the terminal (removed on exit)\n"
+    "  --address N        slave address, 0-255 (default 1)\n"
+    "  --baud N           the meter's baud rate: 1200, 2400, 4800, 9600, 19200 (default 9600)\n"
+    "  --parity P         the meter's parity: none, odd, even (default none)\n"
+    "  --pt N --ct N      PT and CT ratios, 1-65535 (default 1)\n"
+    "  --wiring N         wiring-mode code, 0-5 (default 0)\n"
+    "  --class N          accuracy-class register (default 0)\n"
+    "  --frozen           hold the measurements still (for exact tests)\n"
+    "  --set REG=VALUE    set measurement register REG (0-44, decimal or 0x..) to VALUE;\n"
+    "                     implies --frozen; may be repeated\n"
+    "  --status V,I       send these two limit-status bytes behind each measurement\n"
+    "                     response (by default none: a plain Modbus slave)\n"
+    "  --faults LIST      faults to inject, comma-separated: silence, noise-before,\n"
+    "                     noise-after, bad-crc, split, late, other-address, exception,\n"
+    "                     flood, echo\n"
+    "  --fault-rate P     probability of a fault from LIST on each reply (default 0.1)\n"
+    "  --seed N           seed of the fault generator (default 1)\n"
+    "  --verbose          log each request and reply in hex with a timestamp to stderr\n"
+    "  --help             this text\n";
+
+[[noreturn]] void Die(const std::string& message) {
+    std::fprintf(stderr, "kx880-sim: %s\n(kx880-sim --help lists the options)\n", message.c_str());
+    std::exit(2);
+}
+
+long Number(const char* option, const char* text, long min, long max) {
+    char* end = nullptr;
+    errno = 0;
+    long v = std::strtol(text, &end, 0);
+    if (!*text || *end || errno || v < min || v > max)
+        Die(std::string("--") + option + ": \"" + text + "\" is not a number from " + std::to_string(min) +
+            " to " + std::to_string(max));
+    return v;
+}
+
+std::vector<std::string> Split(const std::string& s, char sep) {
+    std::vector<std::string> out;
+    std::stringstream in(s);
+    for (std::string item; std::getline(in, item, sep);) out.push_back(item);
+    return out;
+}
+
+LineFault FaultNamed(const std::string& name) {
+    for (int f = 1; f < kLineFaultCount; ++f)
+        if (name == LineFaultName(static_cast<LineFault>(f))) return static_cast<LineFault>(f);
+    Die("--faults: unknown fault \"" + name + "\"");
+}
+
+struct Options {
+    std::string link;
+    bool verbose = false;
+    std::vector<LineFault> faults;
+    double faultRate = 0.1;
+    uint32_t seed = 1;
+    bool statusBytes = false;
+};
+
+Options Parse(int argc, char** argv, MeterModel& model) {
+    enum { kLink = 1, kAddress, kBaud, kParity, kPt, kCt, kWiring, kClass, kFrozen, kSet, kStatus,
+           kFaults, kRate, kSeed, kVerbose, kHelp };
+    static const option longOptions[] = {
+        {"link", required_argument, nullptr, kLink},     {"address", required_argument, nullptr, kAddress},
+        {"baud", required_argument, nullptr, kBaud},     {"parity", required_argument, nullptr, kParity},
+        {"pt", required_argument, nullptr, kPt},         {"ct", required_argument, nullptr, kCt},
+        {"wiring", required_argument, nullptr, kWiring}, {"class", required_argument, nullptr, kClass},
+        {"frozen", no_argument, nullptr, kFrozen},       {"set", required_argument, nullptr, kSet},
+        {"status", required_argument, nullptr, kStatus}, {"faults", required_argument, nullptr, kFaults},
+        {"fault-rate", required_argument, nullptr, kRate}, {"seed", required_argument, nullptr, kSeed},
+        {"verbose", no_argument, nullptr, kVerbose},     {"help", no_argument, nullptr, kHelp},
+        {nullptr, 0, nullptr, 0}};
+    Options o;
+    opterr = 0;
+    for (int c; (c = getopt_long(argc, argv, "", longOptions, nullptr)) != -1;) {
+        switch (c) {
+            case kLink: o.link = optarg; break;
+            case kAddress: model.SetAddress(static_cast<uint8_t>(Number("address", optarg, 0, 255))); break;
+            case kBaud: {
+                long b = Number("baud", optarg, 1200, 19200);
+                if (b != 1200 && b != 2400 && b != 4800 && b != 9600 && b != 19200)
+                    Die("--baud: " + std::string(optarg) + " is not one of 1200, 2400, 4800, 9600, 19200");
+                model.SetBaud(static_cast<int>(b));
+                break;
+            }
+            case kParity: {
+                std::string p = optarg;
+                if (p == "none") model.SetParityCode(0);
+                else if (p == "odd") model.SetParityCode(1);
+                else if (p == "even") model.SetParityCode(2);
+                else Die("--parity: \"" + p + "\" is not none, odd or even");
+                break;
+            }
+            case kPt: model.SetPt(static_cast<uint16_t>(Number("pt", optarg, 1, 65535))); break;
+            case kCt: model.SetCt(static_cast<uint16_t>(Number("ct", optarg, 1, 65535))); break;
+            case kWiring: model.SetWiring(static_cast<uint16_t>(Number("wiring", optarg, 0, 5))); break;
+            case kClass: model.SetClass(static_cast<uint16_t>(Number("class", optarg, 0, 65535))); break;
+            case kFrozen: model.Freeze(true); break;
+            case kSet: {
+                auto kv = Split(optarg, '=');
+                if (kv.size() != 2) Die("--set: expected REG=VALUE, got \"" + std::string(optarg) + "\"");
+                model.Freeze(true);
+                model.SetMeasurement(static_cast<int>(Number("set", kv[0].c_str(), 0, 44)),
+                                     static_cast<uint16_t>(Number("set", kv[1].c_str(), 0, 65535)));
+                break;
+            }
+            case kStatus: {
+                auto vi = Split(optarg, ',');
+                if (vi.size() != 2) Die("--status: expected V,I, got \"" + std::string(optarg) + "\"");
+                model.voltageStatus = static_cast<uint8_t>(Number("status", vi[0].c_str(), 0, 255));
+                model.currentStatus = static_cast<uint8_t>(Number("status", vi[1].c_str(), 0, 255));
+                o.statusBytes = true;
+                break;
+            }
+            case kFaults:
+                for (const auto& name : Split(optarg, ',')) o.faults.push_back(FaultNamed(name));
+                break;
+            case kRate: {
+                char* end = nullptr;
+                o.faultRate = std::strtod(optarg, &end);
+                if (*end || o.faultRate < 0 || o.faultRate > 1) Die("--fault-rate: expected 0 to 1");
+                break;
+            }
+            case kSeed: o.seed = static_cast<uint32_t>(Number("seed", optarg, 0, 0x7FFFFFFF)); break;
+            case kVerbose: o.verbose = true; break;
+            case kHelp: std::fputs(kUsage, stdout); std::exit(0);
+            default: Die(std::string("unknown option ") + argv[optind - 1]);
+        }
+    }
+    if (optind < argc) Die(std::string("unexpected argument \"") + argv[optind] + "\"");
+    return o;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    MeterModel model;
+    Options o = Parse(argc, argv, model);
+    SimMeter meter(model, o.seed);
+    meter.sendsStatusBytes = o.statusBytes;
+    if (!o.faults.empty()) meter.SetRandomFaults(o.faultRate, o.faults);
+
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+
+    PtyLine line(meter, o.verbose);
+    std::string error;
+    if (!line.Open(error)) Die(error);
+    if (!o.link.empty() && !line.Link(o.link, error)) Die(error);
+    std::printf("%s\n", line.TerminalPath().c_str());
+    std::fflush(stdout);
+    line.Serve(g_stop);
+    return 0;
+}

@@ -1,0 +1,46 @@
+// The simulator program on a pseudo-terminal, started for one test and linked at a path of
+// the test's own.
+#pragma once
+
+#include <QProcess>
+#include <QStringList>
+#include <QThread>
+#include <string>
+
+#include "serial/SerialDevice.h"
+
+class SimProcess {
+public:
+    explicit SimProcess(QStringList args) {
+        m_link = QString("/tmp/kx880-e2e-%1-%2").arg(QCoreApplication::applicationPid()).arg(++s_count);
+        args << "--link" << m_link << "--verbose";
+        m_proc.start(KX880_SIM_PATH, args);
+        m_proc.waitForReadyRead(5000);
+        m_path = m_proc.readAllStandardOutput().trimmed();
+    }
+    ~SimProcess() { Stop(); }
+    bool Running() { return m_proc.state() == QProcess::Running && !m_path.isEmpty(); }
+    std::string Link() const { return m_link.toStdString(); }
+    void Stop() {
+        if (m_proc.state() == QProcess::NotRunning) return;
+        m_proc.terminate();
+        m_proc.waitForFinished(3000);
+    }
+    void Kill() {
+        m_proc.kill();
+        m_proc.waitForFinished(3000);
+    }
+    // The requests the meter received so far (its verbose log), as hex lines.
+    QStringList Requests() {
+        m_log += m_proc.readAllStandardError();
+        QStringList out;
+        for (const QString& line : m_log.split('\n'))
+            if (line.contains("] <-")) out << line.section("<-", 1).trimmed();
+        return out;
+    }
+
+private:
+    static inline int s_count = 0;
+    QProcess m_proc;
+    QString m_link, m_path, m_log;
+};
