@@ -28,7 +28,7 @@ std::string PortStatusText(int32_t comPort, int32_t baud, int32_t parity) {
 
 CMeterDlg::CMeterDlg(CWindowSystem& ws, ISerialDevice& device, CMSComm::DeviceNamer namer)
     : CDialog(ws, MeterDialogTemplate()), m_comm(device, std::move(namer)) {
-    m_comm.SetReporter([this](const std::string& text) { MessageBox(text); });
+    m_comm.SetReporter([this](const std::string& text) { AfxMessageBox(text); });
 }
 
 void CMeterDlg::DoDataExchange(CDataExchange* pDX) {
@@ -69,6 +69,33 @@ bool CMeterDlg::OnCommand(int id) {
     switch (id) {
         case IDC_RUN_STOP:
             OnRunStop();
+            return true;
+        case IDC_COMM_SET:
+            OnCommSet();
+            return true;
+        case IDC_METER_SET:
+            OnMeterSet();
+            return true;
+        case IDC_CHANGE_ADDR:
+            OnChangeAddr();
+            return true;
+        case IDC_SCAN_ADDR:
+            OnScanAddr();
+            return true;
+        case IDC_CLASS:
+            OnChangeClass();
+            return true;
+        case IDC_REFRESH_URG:
+            OnRefreshUrg();
+            return true;
+        case IDC_WRITE_AUX:
+            OnWriteAux();
+            return true;
+        case IDC_READ_AUX:
+            OnReadAux();
+            return true;
+        case IDC_FACTORY_INIT:
+            OnFactoryInit();
             return true;
     }
     return CDialog::OnCommand(id);

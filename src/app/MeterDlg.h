@@ -52,7 +52,25 @@ class CMeterDlg : public CDialog {
     HBRUSH OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor) override;
 
     // Configuration (src/config/).
+    void OnCommSet();
+    void ReopenPort();
+    void OnMeterSet();
+    void WriteMeterSettings(uint32_t pt, uint32_t ct, BYTE wiring);
+    void ReadBackSettingBlockA();
+    void OnChangeAddr();
+    void OnScanAddr();
     void ScanStep(int32_t candidate);
+    void OnChangeClass();
+    void OnRefreshUrg();
+    void OnWriteAux();
+    void OnReadAux();
+    void OnFactoryInit();
+    // One exchange each, to m_bySlaveAddr: whether the meter confirmed the write; the index
+    // of the read's reply in m_rxBuf or -1.
+    bool WriteRegister(uint16_t reg, uint16_t value);
+    bool WriteRegisters(uint16_t start, const uint16_t* values, uint16_t count,
+                        bool discardAfterSend);
+    int16_t ReadRegisters(uint16_t start, uint16_t count, unsigned waitMs = 300);
 
     // The state record, in declaration order.
     BYTE m_byLimitState[8] = {};
@@ -94,6 +112,9 @@ class CMeterDlg : public CDialog {
 };
 
 constexpr COLORREF kStatusBkColor = RGB(181, 240, 249);
+
+// Whether buf[0..n) holds an answer of the meter at candidate to the address-scan probe.
+bool IsMeterAnswer(const BYTE* buf, int16_t n, uint8_t candidate);
 
 // Period of timer 1 for a baud rate: 2000, 1500, 1000, 500 or 500 ms for 1200, 2400, 4800,
 // 9600 or 19200 bit/s.

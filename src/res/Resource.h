@@ -46,3 +46,19 @@ constexpr int IDC_PARITY_EVEN = 1016;
 
 const DialogTemplate& MeterDialogTemplate();
 const DialogTemplate& CommSetTemplate();
+
+constexpr int IDD_METERSET = 131;
+constexpr int IDD_ADDR = 146;
+// Meter settings dialog: PT, CT and the six wiring radios 1009..1014.
+constexpr int IDC_PT = 1000;
+constexpr int IDC_CT = 1001;
+constexpr int IDC_WIRING_FIRST = 1009;
+constexpr int IDC_WIRING_LAST = 1014;
+// Address dialog.
+constexpr int IDC_NEW_ADDR = 1000;
+// Commands of the main window that have no visible control.
+constexpr int IDC_WRITE_AUX = 1070;
+constexpr int IDC_READ_AUX = 1071;
+
+const DialogTemplate& MeterSetTemplate();
+const DialogTemplate& AddrTemplate();

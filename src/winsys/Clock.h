@@ -20,11 +20,13 @@ class SystemClock : public IClock {
     uint64_t NowMs() override;
 };
 
+// Reading its tick count costs a millisecond of virtual time, so that a busy wait on the
+// tick count ends as it does in real time.
 class VirtualClock : public IClock {
   public:
     explicit VirtualClock(uint32_t tickAtZero = 0) : m_tickAtZero(tickAtZero) {}
     void Sleep(unsigned ms) override { m_now += ms; }
-    uint32_t GetTickCount() override { return m_tickAtZero + static_cast<uint32_t>(m_now); }
+    uint32_t GetTickCount() override { return m_tickAtZero + static_cast<uint32_t>(m_now++); }
     uint64_t NowMs() override { return m_now; }
     void Advance(uint64_t ms) { m_now += ms; }
     void SetNow(uint64_t ms) { m_now = ms; }

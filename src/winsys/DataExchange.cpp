@@ -4,7 +4,7 @@
 
 void CDataExchange::Fail(const std::string& prompt) {
     m_failed = true;
-    m_pDlgWnd->MessageBox(prompt);
+    m_pDlgWnd->AfxMessageBox(prompt);
     if (m_lastEdit) m_pDlgWnd->GotoDlgCtrl(m_lastEdit);
 }
 

@@ -32,6 +32,9 @@ class CDialog {
     virtual HBRUSH OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor);
     virtual void OnPaint() {}
 
+    // A command as the window receives it from any source, a control or not.
+    void SendMessageCommand(int id) { OnCommand(id); }
+
     BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
     void EndDialog(int result);
 
@@ -43,7 +46,13 @@ class CDialog {
     void GotoDlgCtrl(int id);
     UINT SetTimer(UINT id, UINT periodMs);
     BOOL KillTimer(UINT id);
-    int MessageBox(const std::string& text) { return m_ws.MessageBox(text); }
+    // The window's own message box, and the application's.
+    int MessageBox(const std::string& text) {
+        return m_ws.MessageBox(text, CWindowSystem::BoxOwner::Window);
+    }
+    int AfxMessageBox(const std::string& text) {
+        return m_ws.MessageBox(text, CWindowSystem::BoxOwner::Application);
+    }
     BOOL IsIconic() const { return m_host && m_host->IsIconic(); }
 
     void Sleep(unsigned ms) { m_ws.Clock().Sleep(ms); }

@@ -147,8 +147,8 @@ int HeadlessWindowSystem::RunModal(CDialog& dlg) {
     return host.m_result;
 }
 
-int HeadlessWindowSystem::MessageBox(const std::string& text) {
-    Record({UiEvent::MessageBox, 0, 0, text, true});
+int HeadlessWindowSystem::MessageBox(const std::string& text, BoxOwner owner) {
+    Record({UiEvent::MessageBox, 0, 0, text, owner == BoxOwner::Application});
     if (m_msgHook) m_msgHook(text);
     return IDOK;
 }

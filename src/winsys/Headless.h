@@ -17,7 +17,8 @@ struct UiEvent {
     int dialogId;  // template ID, 0 for a message box
     int ctlId;     // for Text
     std::string text;
-    bool known;  // for Text: the dialog has a control with that ID
+    bool known;  // for Text: the dialog has a control with that ID; for a message box: the
+                 // application's own (not a window's)
 };
 
 class HeadlessWindowSystem;
@@ -107,7 +108,7 @@ class HeadlessWindowSystem : public CWindowSystem {
     void Advance(uint64_t ms);
 
     int RunModal(CDialog& dlg) override;
-    int MessageBox(const std::string& text) override;
+    int MessageBox(const std::string& text, BoxOwner owner) override;
     IClock& Clock() override { return m_clock; }
 
     const std::vector<UiEvent>& Log() const { return m_log; }

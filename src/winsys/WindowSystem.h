@@ -15,8 +15,10 @@ class CWindowSystem {
     // Builds the dialog's window, runs OnInitDialog, dispatches until EndDialog, then
     // calls the dialog's DestroyWindow. Returns the EndDialog result.
     virtual int RunModal(CDialog& dlg) = 0;
-    // A modal box with the text and an OK button.
-    virtual int MessageBox(const std::string& text) = 0;
+    // A modal box with the text and an OK button: the application's own (titled with the
+    // application's name, an exclamation icon), or a window's own (no icon).
+    enum class BoxOwner { Application, Window };
+    virtual int MessageBox(const std::string& text, BoxOwner owner) = 0;
     virtual IClock& Clock() = 0;
 
     void SetDialogBkColor(COLORREF bk, COLORREF text) {

@@ -29,6 +29,9 @@ struct MeterRig {
         dlg.m_nParity = parity;
         dlg.m_nComPort = 1;
         window = &ws.Open(dlg);
+        // The operator has entered the meter's address 1, as most examples have it.
+        TypeAddress("1");
+        dlg.UpdateData(TRUE);
     }
 
     void Click(int id) { window->Click(id); }
@@ -69,3 +72,28 @@ struct MeterRig {
         return m;
     }
 };
+
+// A far end made of one function: what it does with each request.
+struct FnPeer : ISimPeer {
+    std::function<void(const ByteBlock&, uint64_t, IReplySink&)> fn;
+    explicit FnPeer(std::function<void(const ByteBlock&, uint64_t, IReplySink&)> f)
+        : fn(std::move(f)) {}
+    void OnReceive(const ByteBlock& bytes, uint64_t nowMs, const LineSettings&,
+                   IReplySink& sink) override {
+        fn(bytes, nowMs, sink);
+    }
+};
+
+inline ByteBlock Frame(std::initializer_list<uint8_t> body) {
+    ByteBlock b(body);
+    b.resize(b.size() + 2);
+    AppendCrc(b.data(), static_cast<uint16_t>(b.size() - 2));
+    return b;
+}
+
+inline std::vector<ByteBlock> SentSince(const MemoryPort& port, size_t from) {
+    std::vector<ByteBlock> out;
+    for (size_t i = from; i < port.SentFrames().size(); ++i)
+        out.push_back(port.SentFrames()[i].bytes);
+    return out;
+}

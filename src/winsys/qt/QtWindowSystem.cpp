@@ -34,9 +34,12 @@ int QtWindowSystem::RunModal(CDialog& dlg) {
     return host.Result();
 }
 
-int QtWindowSystem::MessageBox(const std::string& text) {
+int QtWindowSystem::MessageBox(const std::string& text, BoxOwner owner) {
     QString body = QString::fromStdString(text).replace("\r\n", "\n");
-    QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(m_title), body, QMessageBox::Ok,
+    const bool app = owner == BoxOwner::Application;
+    // A window's own box without a caption of its own is titled as the system titles it.
+    QMessageBox box(app ? QMessageBox::Warning : QMessageBox::NoIcon,
+                    QString::fromUtf8(app ? m_title.c_str() : "错误"), body, QMessageBox::Ok,
                     QApplication::activeModalWidget());
     QPalette pal = box.palette();
     COLORREF bk = DialogBkColor(), fg = DialogTextColor();

@@ -10,7 +10,7 @@ class QtWindowSystem : public CWindowSystem {
   public:
     explicit QtWindowSystem(IClock& clock) : m_clock(clock) {}
     int RunModal(CDialog& dlg) override;
-    int MessageBox(const std::string& text) override;
+    int MessageBox(const std::string& text, BoxOwner owner) override;
     IClock& Clock() override { return m_clock; }
 
     // The title of message boxes.
