@@ -2,6 +2,8 @@
 // the test's own.
 #pragma once
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QStringList>
 #include <QThread>
@@ -10,9 +12,10 @@
 #include "serial/SerialDevice.h"
 
 class SimProcess {
-public:
+  public:
     explicit SimProcess(QStringList args) {
-        m_link = QString("/tmp/kx880-e2e-%1-%2").arg(QCoreApplication::applicationPid()).arg(++s_count);
+        m_link =
+            QString("/tmp/kx880-e2e-%1-%2").arg(QCoreApplication::applicationPid()).arg(++s_count);
         args << "--link" << m_link << "--verbose";
         m_proc.start(KX880_SIM_PATH, args);
         m_proc.waitForReadyRead(5000);
@@ -32,6 +35,10 @@ public:
     }
     // The requests the meter received so far (its verbose log), as hex lines.
     QStringList Requests() {
+        // What the meter wrote last may still sit in the pipe: let the process reader catch up.
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 100) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         m_log += m_proc.readAllStandardError();
         QStringList out;
         for (const QString& line : m_log.split('\n'))
@@ -39,7 +46,7 @@ public:
         return out;
     }
 
-private:
+  private:
     static inline int s_count = 0;
     QProcess m_proc;
     QString m_link, m_path, m_log;

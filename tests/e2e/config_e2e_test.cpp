@@ -1,0 +1,141 @@
+// Configuration operations end to end: the real window and serial port against the
+// simulator on its pseudo-terminal, which follows the line settings the console sets.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTest>
+
+#include "SimProcess.h"
+#include "app/MeterApp.h"
+#include "qt/QtTestUtil.h"
+#include "res/Resource.h"
+#include "serial/PortNaming.h"
+#include "serial/qt/QtSerialDevice.h"
+#include "winsys/qt/QtWindowSystem.h"
+
+namespace {
+
+struct ConfigE2e : ::testing::Test {
+    SystemClock clock;
+    QtWindowSystem ws{clock};
+    QtSerialDevice device;
+    std::unique_ptr<SimProcess> sim;
+    std::unique_ptr<CMeterDlg> dlg;
+
+    void Start(QStringList simArgs) {
+        sim = std::make_unique<SimProcess>(simArgs);
+        ASSERT_TRUE(sim->Running());
+        setenv("KX880_COM1", sim->Link().c_str(), 1);
+        ws.SetDialogBkColor(kDialogBkColor, RGB(0, 0, 0));
+        dlg = std::make_unique<CMeterDlg>(ws, device, SystemPortDevice);
+        dlg->m_nBaud = 9600, dlg->m_nParity = 0, dlg->m_nComPort = 1;
+    }
+    void Window(std::function<void(QWidget*, ModalOperator&)> body) {
+        WhenModalShown([&](QWidget* w) {
+            ModalOperator op(w);
+            body(w, op);
+            QTest::keyClick(w, Qt::Key_Escape);
+        });
+        dlg->DoModal();
+    }
+    void RunAt(QWidget* w, const char* address) {
+        Ctl<QLineEdit>(w, IDC_SLAVE_ADDR)->setText(address);
+        Click(w, IDC_RUN_STOP);
+    }
+    static void Click(QWidget* w, int id) {
+        QTest::mouseClick(Ctl<QAbstractButton>(w, id), Qt::LeftButton);
+    }
+    // A measurement response arrives (again) within the time given.
+    bool MeasurementArrives(int ms) {
+        dlg->SetDlgItemText(1001, "");
+        for (int t = 0; t < ms && dlg->GetDlgItemText(1001).empty(); t += 50) QTest::qWait(50);
+        return !dlg->GetDlgItemText(1001).empty();
+    }
+};
+
+auto CommSetAnswer(int baudRadio, int parityRadio) {
+    return [=](QWidget* d) {
+        if (baudRadio) QTest::mouseClick(Ctl<QRadioButton>(d, baudRadio), Qt::LeftButton);
+        if (parityRadio) QTest::mouseClick(Ctl<QRadioButton>(d, parityRadio), Qt::LeftButton);
+        QTest::mouseClick(Ctl<QAbstractButton>(d, IDOK), Qt::LeftButton);
+    };
+}
+
+}  // namespace
+
+TEST_F(ConfigE2e, BaudRateThenParityChangeAndPollingGoesOnAtTheNewSettings) {
+    Start({"--address", "1"});
+    Window([&](QWidget* w, ModalOperator& op) {
+        RunAt(w, "1");
+        ASSERT_TRUE(MeasurementArrives(4000));
+        op.Answer(CommSetAnswer(1013, 0));
+        Click(w, IDC_COMM_SET);
+        EXPECT_EQ(op.messages, QStringList{"改变波特率成功"});
+        EXPECT_EQ(dlg->m_comm.GetSettings(), "19200,N,8,2");
+        EXPECT_TRUE(MeasurementArrives(4000));
+        op.Answer(CommSetAnswer(0, 1015));
+        Click(w, IDC_COMM_SET);
+        EXPECT_EQ(op.messages, (QStringList{"改变波特率成功", "改变校验方式成功"}));
+        EXPECT_EQ(dlg->m_comm.GetSettings(), "19200,O,8,1");
+        EXPECT_TRUE(MeasurementArrives(4000));
+    });
+}
+
+TEST_F(ConfigE2e, MeterParametersAreWrittenAndSeenAgainInTheParameterBlock) {
+    Start({"--address", "1"});
+    Window([&](QWidget* w, ModalOperator& op) {
+        RunAt(w, "1");
+        ASSERT_TRUE(MeasurementArrives(4000));
+        op.Answer([](QWidget* d) {
+            Ctl<QLineEdit>(d, IDC_PT)->setText("100");
+            Ctl<QLineEdit>(d, IDC_CT)->setText("5");
+            QTest::mouseClick(Ctl<QRadioButton>(d, 1012), Qt::LeftButton);
+            QTest::mouseClick(Ctl<QAbstractButton>(d, IDOK), Qt::LeftButton);
+        });
+        Click(w, IDC_METER_SET);
+        EXPECT_EQ(op.messages, QStringList{"设置仪表参数成功"});
+        dlg->m_nPT = dlg->m_nCT = 1;
+        dlg->m_byWiring = 0;
+        QTest::qWait(4 * 500 + 200);  // the parameter block comes round again
+        EXPECT_EQ(dlg->m_nPT, 100u);
+        EXPECT_EQ(dlg->m_nCT, 5u);
+        EXPECT_EQ(dlg->m_byWiring, 3);
+        EXPECT_EQ(dlg->GetDlgItemText(IDC_ADDR_WIRING), "1,3");
+    });
+}
+
+TEST_F(ConfigE2e, AddressChangeIsFollowedByThePolling) {
+    Start({"--address", "1"});
+    Window([&](QWidget* w, ModalOperator& op) {
+        RunAt(w, "1");
+        ASSERT_TRUE(MeasurementArrives(4000));
+        op.Answer([](QWidget* d) {
+            Ctl<QLineEdit>(d, IDC_NEW_ADDR)->setText("17");
+            QTest::mouseClick(Ctl<QAbstractButton>(d, IDOK), Qt::LeftButton);
+        });
+        Click(w, IDC_CHANGE_ADDR);
+        EXPECT_EQ(op.messages, QStringList{"地址更新成功"});
+        EXPECT_EQ(dlg->GetDlgItemText(IDC_SLAVE_ADDR), "17");
+        EXPECT_TRUE(MeasurementArrives(4000));
+        EXPECT_TRUE(sim->Requests().back().startsWith("11 03"));
+    });
+}
+
+TEST_F(ConfigE2e, ScanFindsTheSimulator) {
+    Start({"--address", "4"});
+    Window([&](QWidget* w, ModalOperator&) {
+        Click(w, IDC_SCAN_ADDR);
+        for (int t = 0; t < 6000 && dlg->GetDlgItemText(IDC_SLAVE_ADDR) != "4"; t += 100)
+            QTest::qWait(100);
+        EXPECT_EQ(dlg->GetDlgItemText(IDC_SLAVE_ADDR), "4");
+        EXPECT_EQ(dlg->GetDlgItemText(IDC_PORT_STATUS),
+                  "串口:1\r\n\r\n波特率:9600\r\n\r\n校验位:无校验");
+        QStringList probes = sim->Requests();
+        ASSERT_EQ(probes.size(), 4);
+        EXPECT_EQ(probes[0], "01 03 03 00 00 01 84 4E");
+        RunAt(w, "4");
+        EXPECT_TRUE(MeasurementArrives(4000));
+    });
+}
