@@ -64,3 +64,14 @@ PortStatus MemoryPort::Read(size_t max, ByteBlock& out) {
     }
     return {};
 }
+
+ByteBlock MemoryPort::PeekReady() const {
+    ByteBlock out;
+    const uint64_t now = m_clock.NowMs();
+    for (const Arrival& a : m_rx) {
+        if (a.atMs > now) break;
+        out.push_back(a.byte);
+    }
+    if (out.size() > 1200) out.erase(out.begin(), out.end() - 1200);
+    return out;
+}

@@ -52,6 +52,8 @@ class MemoryPort : public ISerialDevice, public IReplySink {
     void Replug() { m_unplugged = false; }
 
     const std::vector<Sent>& SentFrames() const { return m_sent; }
+    // The bytes readable now, as a read would deliver them (the newest 1200), unread.
+    ByteBlock PeekReady() const;
     void ClearSent() { m_sent.clear(); }
     const std::string& OpenDevice() const { return m_device; }
     const LineSettings& Line() const { return m_line; }

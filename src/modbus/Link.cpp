@@ -19,7 +19,7 @@ int16_t CMeterDlg::ReadReceived() {
     ByteBlock block = m_comm.GetInput();
     n = static_cast<int16_t>(
         std::clamp<size_t>(std::min<size_t>(n, block.size()), 0, sizeof m_rxBuf));
-    std::memcpy(m_rxBuf, block.data(), static_cast<size_t>(n));
+    if (n > 0) std::memcpy(m_rxBuf, block.data(), static_cast<size_t>(n));
     m_nLastRead = n;
     return n;
 }

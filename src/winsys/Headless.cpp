@@ -186,3 +186,7 @@ std::vector<std::string> HeadlessWindowSystem::TextsSetFor(int ctlId) const {
         if (e.kind == UiEvent::Text && e.ctlId == ctlId) out.push_back(e.text);
     return out;
 }
+
+void HeadlessWindowSystem::ForgetClosed() {
+    std::erase_if(m_open, [](const std::unique_ptr<HeadlessDialog>& h) { return h->m_destroyed; });
+}

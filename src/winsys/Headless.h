@@ -115,6 +115,8 @@ class HeadlessWindowSystem : public CWindowSystem {
     std::vector<std::string> MessageBoxes() const;
     std::vector<std::string> TextsSetFor(int ctlId) const;
     void ClearLog() { m_log.clear(); }
+    // Lets go of the dialogs that have closed (kept until then for a last look).
+    void ForgetClosed();
     HeadlessDialog* Find(const CDialog& dlg);
 
   private:

@@ -153,3 +153,12 @@ TEST(StatusColours, OnlyTheEightStatusEditsAreColoured) {
     CDC stat;
     EXPECT_EQ(rig.dlg.OnCtlColor(&stat, &hidden, CTLCOLOR_STATIC), rig.ws.DialogBkBrush());
 }
+
+// Found by fuzzing: a read with nothing waiting copied from an empty block.
+TEST(PollMends, ReadingAnEmptyQueueCopiesNothing) {
+    MeterRig rig;
+    rig.port.AttachPeer(nullptr);
+    rig.dlg.m_rxBuf[0] = 0xA5;
+    EXPECT_EQ(rig.dlg.ReadReceived(), 0);
+    EXPECT_EQ(rig.dlg.m_rxBuf[0], 0xA5);
+}
