@@ -9,6 +9,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     fonts-wqy-zenhei
     xvfb xauth mbpoll
+    clang libclang-rt-14-dev
     locales
 )
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and runs every test: once in a normal build and once
-# under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Installs what is missing, builds and runs every test: once in a normal build, once under
+# AddressSanitizer and UndefinedBehaviorSanitizer, then a minute of fuzzing per target.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/deps.sh"
@@ -17,3 +17,6 @@ echo "== sanitizer build (ASan + UBSan)"
 "$top/scripts/build.sh" build-asan -DKX880_SANITIZE=ON
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir "$top/build-asan" --output-on-failure -j 2
+
+echo "== fuzzing (libFuzzer, a minute per target)"
+"$top/scripts/fuzz.sh" "${KX880_FUZZ_SECONDS:-60}"

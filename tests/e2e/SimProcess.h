@@ -13,9 +13,12 @@
 
 class SimProcess {
   public:
-    explicit SimProcess(QStringList args) {
-        m_link =
-            QString("/tmp/kx880-e2e-%1-%2").arg(QCoreApplication::applicationPid()).arg(++s_count);
+    // link: where the terminal appears; a new path when none is given.
+    explicit SimProcess(QStringList args, QString link = {}) {
+        m_link = !link.isEmpty() ? link
+                                 : QString("/tmp/kx880-e2e-%1-%2")
+                                       .arg(QCoreApplication::applicationPid())
+                                       .arg(++s_count);
         args << "--link" << m_link << "--verbose";
         m_proc.start(KX880_SIM_PATH, args);
         m_proc.waitForReadyRead(5000);

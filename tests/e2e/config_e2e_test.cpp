@@ -139,3 +139,24 @@ TEST_F(ConfigE2e, ScanFindsTheSimulator) {
         EXPECT_TRUE(MeasurementArrives(4000));
     });
 }
+
+TEST_F(ConfigE2e, AdapterUnpluggedAndBackThenReopenResumesPolling) {
+    Start({"--address", "1"});
+    Window([&](QWidget* w, ModalOperator& op) {
+        RunAt(w, "1");
+        ASSERT_TRUE(MeasurementArrives(4000));
+        const QString link = QString::fromStdString(sim->Link());
+        sim->Kill();  // the adapter is pulled out
+        QTest::qWait(2000);
+        EXPECT_EQ(op.messages.size(), 1);
+        EXPECT_TRUE(op.messages.value(0).contains("已断开"));
+        sim = std::make_unique<SimProcess>(QStringList{"--address", "1"},
+                                           link);  // and plugged in again
+        ASSERT_TRUE(sim->Running());
+        op.Answer(CommSetAnswer(0, 0));
+        Click(w, IDC_COMM_SET);
+        EXPECT_TRUE(dlg->m_comm.GetPortOpen());
+        EXPECT_TRUE(MeasurementArrives(4000));
+        EXPECT_EQ(op.messages.size(), 1);
+    });
+}
