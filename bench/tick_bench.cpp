@@ -14,7 +14,8 @@
 static void BM_ModbusCrc16(benchmark::State& state) {
     std::vector<uint8_t> bytes(static_cast<size_t>(state.range(0)));
     for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 31);
-    for (auto _ : state) benchmark::DoNotOptimize(ModbusCrc16(bytes.data(), static_cast<uint16_t>(bytes.size())));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ModbusCrc16(bytes.data(), static_cast<uint16_t>(bytes.size())));
     state.SetBytesProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(BM_ModbusCrc16)->Arg(8)->Arg(95)->Arg(1200);

@@ -18,21 +18,32 @@ constexpr uint64_t kFrameGapMs = 10;
 
 int BaudOf(speed_t s) {
     switch (s) {
-        case B1200: return 1200;
-        case B2400: return 2400;
-        case B4800: return 4800;
-        case B9600: return 9600;
-        case B19200: return 19200;
-        case B38400: return 38400;
-        case B57600: return 57600;
-        case B115200: return 115200;
-        default: return 0;
+        case B1200:
+            return 1200;
+        case B2400:
+            return 2400;
+        case B4800:
+            return 4800;
+        case B9600:
+            return 9600;
+        case B19200:
+            return 19200;
+        case B38400:
+            return 38400;
+        case B57600:
+            return 57600;
+        case B115200:
+            return 115200;
+        default:
+            return 0;
     }
 }
 
 }  // namespace
 
-PtyLine::PtyLine(SimMeter& meter, bool verbose) : m_meter(meter), m_verbose(verbose) { m_startMs = Now(); }
+PtyLine::PtyLine(SimMeter& meter, bool verbose) : m_meter(meter), m_verbose(verbose) {
+    m_startMs = Now();
+}
 
 PtyLine::~PtyLine() {
     if (!m_link.empty()) {
@@ -45,7 +56,8 @@ PtyLine::~PtyLine() {
 
 uint64_t PtyLine::Now() const {
     using namespace std::chrono;
-    return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    return static_cast<uint64_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 bool PtyLine::Open(std::string& error) {
@@ -93,14 +105,17 @@ LineSettings PtyLine::ConsoleLine() const {
     s.baud = BaudOf(cfgetospeed(&t));
     const bool twoStop = t.c_cflag & CSTOPB, odd = t.c_cflag & PARODD;
     s.stopBits = twoStop ? LineSettings::StopBits::Two : LineSettings::StopBits::One;
-    s.parity = odd ? LineSettings::Parity::Odd : twoStop ? LineSettings::Parity::None : LineSettings::Parity::Even;
+    s.parity = odd       ? LineSettings::Parity::Odd
+               : twoStop ? LineSettings::Parity::None
+                         : LineSettings::Parity::Even;
     return s;
 }
 
 void PtyLine::Log(const char* dir, const ByteBlock& bytes) const {
     if (!m_verbose) return;
     uint64_t t = Now() - m_startMs;
-    std::fprintf(stderr, "[%6llu.%03llu] %s", (unsigned long long)(t / 1000), (unsigned long long)(t % 1000), dir);
+    std::fprintf(stderr, "[%6llu.%03llu] %s", (unsigned long long)(t / 1000),
+                 (unsigned long long)(t % 1000), dir);
     for (uint8_t b : bytes) std::fprintf(stderr, " %02X", b);
     std::fprintf(stderr, "\n");
 }
@@ -135,8 +150,10 @@ void PtyLine::FlushDue() {
         size_t done = 0;
         while (done < b.size()) {
             ssize_t n = write(m_master, b.data() + done, b.size() - done);
-            if (n > 0) done += static_cast<size_t>(n);
-            else if (errno != EAGAIN && errno != EINTR) break;
+            if (n > 0)
+                done += static_cast<size_t>(n);
+            else if (errno != EAGAIN && errno != EINTR)
+                break;
         }
         m_out.pop_front();
     }
@@ -146,8 +163,12 @@ void PtyLine::Serve(const volatile bool& stop) {
     while (!stop) {
         const uint64_t now = Now();
         uint64_t wait = 50;
-        if (!m_frame.empty()) wait = std::min<uint64_t>(wait, m_lastByteMs + kFrameGapMs > now ? m_lastByteMs + kFrameGapMs - now : 0);
-        if (!m_out.empty()) wait = std::min<uint64_t>(wait, m_out.front().atMs > now ? m_out.front().atMs - now : 0);
+        if (!m_frame.empty())
+            wait = std::min<uint64_t>(
+                wait, m_lastByteMs + kFrameGapMs > now ? m_lastByteMs + kFrameGapMs - now : 0);
+        if (!m_out.empty())
+            wait =
+                std::min<uint64_t>(wait, m_out.front().atMs > now ? m_out.front().atMs - now : 0);
         pollfd p{m_master, POLLIN, 0};
         if (poll(&p, 1, static_cast<int>(wait)) > 0 && (p.revents & POLLIN)) ReadInput();
         if (!m_frame.empty() && Now() >= m_lastByteMs + kFrameGapMs) HandleFrame();

@@ -10,7 +10,7 @@
 #include "sim/SimMeter.h"
 
 class PtyLine : public IReplySink {
-public:
+  public:
     PtyLine(SimMeter& meter, bool verbose);
     ~PtyLine() override;
     PtyLine(const PtyLine&) = delete;
@@ -31,7 +31,7 @@ public:
     // bit, but speed, stop bits and odd/even tell the console's three settings apart.
     LineSettings ConsoleLine() const;
 
-private:
+  private:
     uint64_t Now() const;
     void Log(const char* dir, const ByteBlock& bytes) const;
     void ReadInput();
@@ -42,7 +42,7 @@ private:
     bool m_verbose;
     int m_master = -1, m_slave = -1;
     std::string m_path, m_link;
-    ByteBlock m_frame;           // bytes of the request being received
+    ByteBlock m_frame;  // bytes of the request being received
     uint64_t m_lastByteMs = 0;
     struct Pending {
         uint64_t atMs;

@@ -15,7 +15,9 @@
 namespace {
 
 volatile bool g_stop = false;
-void OnSignal(int) { g_stop = true; }
+void OnSignal(int) {
+    g_stop = true;
+}
 
 const char kUsage[] =
     "usage: kx880-sim [options]\n"
@@ -52,8 +54,8 @@ long Number(const char* option, const char* text, long min, long max) {
     errno = 0;
     long v = std::strtol(text, &end, 0);
     if (!*text || *end || errno || v < min || v > max)
-        Die(std::string("--") + option + ": \"" + text + "\" is not a number from " + std::to_string(min) +
-            " to " + std::to_string(max));
+        Die(std::string("--") + option + ": \"" + text + "\" is not a number from " +
+            std::to_string(min) + " to " + std::to_string(max));
     return v;
 }
 
@@ -80,47 +82,90 @@ struct Options {
 };
 
 Options Parse(int argc, char** argv, MeterModel& model) {
-    enum { kLink = 1, kAddress, kBaud, kParity, kPt, kCt, kWiring, kClass, kFrozen, kSet, kStatus,
-           kFaults, kRate, kSeed, kVerbose, kHelp };
-    static const option longOptions[] = {
-        {"link", required_argument, nullptr, kLink},     {"address", required_argument, nullptr, kAddress},
-        {"baud", required_argument, nullptr, kBaud},     {"parity", required_argument, nullptr, kParity},
-        {"pt", required_argument, nullptr, kPt},         {"ct", required_argument, nullptr, kCt},
-        {"wiring", required_argument, nullptr, kWiring}, {"class", required_argument, nullptr, kClass},
-        {"frozen", no_argument, nullptr, kFrozen},       {"set", required_argument, nullptr, kSet},
-        {"status", required_argument, nullptr, kStatus}, {"faults", required_argument, nullptr, kFaults},
-        {"fault-rate", required_argument, nullptr, kRate}, {"seed", required_argument, nullptr, kSeed},
-        {"verbose", no_argument, nullptr, kVerbose},     {"help", no_argument, nullptr, kHelp},
-        {nullptr, 0, nullptr, 0}};
+    enum {
+        kLink = 1,
+        kAddress,
+        kBaud,
+        kParity,
+        kPt,
+        kCt,
+        kWiring,
+        kClass,
+        kFrozen,
+        kSet,
+        kStatus,
+        kFaults,
+        kRate,
+        kSeed,
+        kVerbose,
+        kHelp
+    };
+    static const option longOptions[] = {{"link", required_argument, nullptr, kLink},
+                                         {"address", required_argument, nullptr, kAddress},
+                                         {"baud", required_argument, nullptr, kBaud},
+                                         {"parity", required_argument, nullptr, kParity},
+                                         {"pt", required_argument, nullptr, kPt},
+                                         {"ct", required_argument, nullptr, kCt},
+                                         {"wiring", required_argument, nullptr, kWiring},
+                                         {"class", required_argument, nullptr, kClass},
+                                         {"frozen", no_argument, nullptr, kFrozen},
+                                         {"set", required_argument, nullptr, kSet},
+                                         {"status", required_argument, nullptr, kStatus},
+                                         {"faults", required_argument, nullptr, kFaults},
+                                         {"fault-rate", required_argument, nullptr, kRate},
+                                         {"seed", required_argument, nullptr, kSeed},
+                                         {"verbose", no_argument, nullptr, kVerbose},
+                                         {"help", no_argument, nullptr, kHelp},
+                                         {nullptr, 0, nullptr, 0}};
     Options o;
     opterr = 0;
     for (int c; (c = getopt_long(argc, argv, "", longOptions, nullptr)) != -1;) {
         switch (c) {
-            case kLink: o.link = optarg; break;
-            case kAddress: model.SetAddress(static_cast<uint8_t>(Number("address", optarg, 0, 255))); break;
+            case kLink:
+                o.link = optarg;
+                break;
+            case kAddress:
+                model.SetAddress(static_cast<uint8_t>(Number("address", optarg, 0, 255)));
+                break;
             case kBaud: {
                 long b = Number("baud", optarg, 1200, 19200);
                 if (b != 1200 && b != 2400 && b != 4800 && b != 9600 && b != 19200)
-                    Die("--baud: " + std::string(optarg) + " is not one of 1200, 2400, 4800, 9600, 19200");
+                    Die("--baud: " + std::string(optarg) +
+                        " is not one of 1200, 2400, 4800, 9600, 19200");
                 model.SetBaud(static_cast<int>(b));
                 break;
             }
             case kParity: {
                 std::string p = optarg;
-                if (p == "none") model.SetParityCode(0);
-                else if (p == "odd") model.SetParityCode(1);
-                else if (p == "even") model.SetParityCode(2);
-                else Die("--parity: \"" + p + "\" is not none, odd or even");
+                if (p == "none")
+                    model.SetParityCode(0);
+                else if (p == "odd")
+                    model.SetParityCode(1);
+                else if (p == "even")
+                    model.SetParityCode(2);
+                else
+                    Die("--parity: \"" + p + "\" is not none, odd or even");
                 break;
             }
-            case kPt: model.SetPt(static_cast<uint16_t>(Number("pt", optarg, 1, 65535))); break;
-            case kCt: model.SetCt(static_cast<uint16_t>(Number("ct", optarg, 1, 65535))); break;
-            case kWiring: model.SetWiring(static_cast<uint16_t>(Number("wiring", optarg, 0, 5))); break;
-            case kClass: model.SetClass(static_cast<uint16_t>(Number("class", optarg, 0, 65535))); break;
-            case kFrozen: model.Freeze(true); break;
+            case kPt:
+                model.SetPt(static_cast<uint16_t>(Number("pt", optarg, 1, 65535)));
+                break;
+            case kCt:
+                model.SetCt(static_cast<uint16_t>(Number("ct", optarg, 1, 65535)));
+                break;
+            case kWiring:
+                model.SetWiring(static_cast<uint16_t>(Number("wiring", optarg, 0, 5)));
+                break;
+            case kClass:
+                model.SetClass(static_cast<uint16_t>(Number("class", optarg, 0, 65535)));
+                break;
+            case kFrozen:
+                model.Freeze(true);
+                break;
             case kSet: {
                 auto kv = Split(optarg, '=');
-                if (kv.size() != 2) Die("--set: expected REG=VALUE, got \"" + std::string(optarg) + "\"");
+                if (kv.size() != 2)
+                    Die("--set: expected REG=VALUE, got \"" + std::string(optarg) + "\"");
                 model.Freeze(true);
                 model.SetMeasurement(static_cast<int>(Number("set", kv[0].c_str(), 0, 44)),
                                      static_cast<uint16_t>(Number("set", kv[1].c_str(), 0, 65535)));
@@ -128,7 +173,8 @@ Options Parse(int argc, char** argv, MeterModel& model) {
             }
             case kStatus: {
                 auto vi = Split(optarg, ',');
-                if (vi.size() != 2) Die("--status: expected V,I, got \"" + std::string(optarg) + "\"");
+                if (vi.size() != 2)
+                    Die("--status: expected V,I, got \"" + std::string(optarg) + "\"");
                 model.voltageStatus = static_cast<uint8_t>(Number("status", vi[0].c_str(), 0, 255));
                 model.currentStatus = static_cast<uint8_t>(Number("status", vi[1].c_str(), 0, 255));
                 o.statusBytes = true;
@@ -140,13 +186,21 @@ Options Parse(int argc, char** argv, MeterModel& model) {
             case kRate: {
                 char* end = nullptr;
                 o.faultRate = std::strtod(optarg, &end);
-                if (*end || o.faultRate < 0 || o.faultRate > 1) Die("--fault-rate: expected 0 to 1");
+                if (*end || o.faultRate < 0 || o.faultRate > 1)
+                    Die("--fault-rate: expected 0 to 1");
                 break;
             }
-            case kSeed: o.seed = static_cast<uint32_t>(Number("seed", optarg, 0, 0x7FFFFFFF)); break;
-            case kVerbose: o.verbose = true; break;
-            case kHelp: std::fputs(kUsage, stdout); std::exit(0);
-            default: Die(std::string("unknown option ") + argv[optind - 1]);
+            case kSeed:
+                o.seed = static_cast<uint32_t>(Number("seed", optarg, 0, 0x7FFFFFFF));
+                break;
+            case kVerbose:
+                o.verbose = true;
+                break;
+            case kHelp:
+                std::fputs(kUsage, stdout);
+                std::exit(0);
+            default:
+                Die(std::string("unknown option ") + argv[optind - 1]);
         }
     }
     if (optind < argc) Die(std::string("unexpected argument \"") + argv[optind] + "\"");

@@ -20,10 +20,20 @@ int32_t PollPeriodFor(int32_t baud) {
 std::string PortStatusText(int32_t comPort, int32_t baud, int32_t parity) {
     std::string text = "串行口: " + std::to_string(comPort) +
                        " \r\n\r\n波特率: " + std::to_string(baud) + " \r\n\r\n";
-    if (parity == 0) text += "校验位:无校验";
-    if (parity == 1) text += "校验位:奇校验";
-    if (parity == 2) text += "校验位:偶校验";
-    return text;
+    return text + ParityLine(parity);
+}
+
+std::string ParityLine(int32_t parity) {
+    switch (parity) {
+        case 0:
+            return "校验位:无校验";
+        case 1:
+            return "校验位:奇校验";
+        case 2:
+            return "校验位:偶校验";
+        default:
+            return {};
+    }
 }
 
 CMeterDlg::CMeterDlg(CWindowSystem& ws, ISerialDevice& device, CMSComm::DeviceNamer namer)

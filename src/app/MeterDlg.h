@@ -120,5 +120,8 @@ bool IsMeterAnswer(const BYTE* buf, int16_t n, uint8_t candidate);
 // 9600 or 19200 bit/s.
 int32_t PollPeriodFor(int32_t baud);
 
+// The last line of the port status: "校验位:" and the parity, nothing for an unknown one.
+std::string ParityLine(int32_t parity);
+
 // The port status text of edit 1057.
 std::string PortStatusText(int32_t comPort, int32_t baud, int32_t parity);

@@ -11,12 +11,8 @@ constexpr UINT kScanPeriodMs = 500;
 
 // The status text of a hit: shorter than the one of start-up.
 std::string ScanStatusText(int32_t comPort, int32_t baud, int32_t parity) {
-    std::string text =
-        "串口:" + std::to_string(comPort) + "\r\n\r\n波特率:" + std::to_string(baud) + "\r\n\r\n";
-    if (parity == 0) text += "校验位:无校验";
-    if (parity == 1) text += "校验位:奇校验";
-    if (parity == 2) text += "校验位:偶校验";
-    return text;
+    return "串口:" + std::to_string(comPort) + "\r\n\r\n波特率:" + std::to_string(baud) +
+           "\r\n\r\n" + ParityLine(parity);
 }
 
 }  // namespace

@@ -7,31 +7,13 @@
 #include <QRadioButton>
 #include <QTest>
 
-#include "SimProcess.h"
-#include "app/MeterApp.h"
+#include "ConsoleOnSim.h"
 #include "qt/QtTestUtil.h"
 #include "res/Resource.h"
-#include "serial/PortNaming.h"
-#include "serial/qt/QtSerialDevice.h"
-#include "winsys/qt/QtWindowSystem.h"
 
 namespace {
 
-struct ConfigE2e : ::testing::Test {
-    SystemClock clock;
-    QtWindowSystem ws{clock};
-    QtSerialDevice device;
-    std::unique_ptr<SimProcess> sim;
-    std::unique_ptr<CMeterDlg> dlg;
-
-    void Start(QStringList simArgs) {
-        sim = std::make_unique<SimProcess>(simArgs);
-        ASSERT_TRUE(sim->Running());
-        setenv("KX880_COM1", sim->Link().c_str(), 1);
-        ws.SetDialogBkColor(kDialogBkColor, RGB(0, 0, 0));
-        dlg = std::make_unique<CMeterDlg>(ws, device, SystemPortDevice);
-        dlg->m_nBaud = 9600, dlg->m_nParity = 0, dlg->m_nComPort = 1;
-    }
+struct ConfigE2e : ConsoleOnSim {
     void Window(std::function<void(QWidget*, ModalOperator&)> body) {
         WhenModalShown([&](QWidget* w) {
             ModalOperator op(w);

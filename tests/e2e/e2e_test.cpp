@@ -9,38 +9,20 @@
 #include <QTest>
 #include <cstdlib>
 
-#include "SimProcess.h"
-#include "app/MeterApp.h"
+#include "ConsoleOnSim.h"
 #include "modbus/Frame.h"
 #include "qt/QtTestUtil.h"
 #include "res/Resource.h"
-#include "serial/PortNaming.h"
-#include "serial/qt/QtSerialDevice.h"
-#include "winsys/qt/QtWindowSystem.h"
 
 namespace {
 
 // The registers of the worked examples, held still.
-const QStringList kKnownRegisters = {"--frozen", "--set", "0=22000", "--set", "1=38000", "--set", "9=38000",
-                                     "--set", "17=38300", "--set", "4=0xFFFF", "--set", "7=0xFFFF",
-                                     "--set", "5=0xD8F0", "--set", "27=46811", "--set", "33=1", "--set", "34=2"};
+const QStringList kKnownRegisters = {"--frozen", "--set", "0=22000",  "--set", "1=38000",  "--set",
+                                     "9=38000",  "--set", "17=38300", "--set", "4=0xFFFF", "--set",
+                                     "7=0xFFFF", "--set", "5=0xD8F0", "--set", "27=46811", "--set",
+                                     "33=1",     "--set", "34=2"};
 
-struct E2eFixture : ::testing::Test {
-    SystemClock clock;
-    QtWindowSystem ws{clock};
-    QtSerialDevice device;
-    std::unique_ptr<SimProcess> sim;
-    std::unique_ptr<CMeterDlg> dlg;
-    std::vector<std::string> boxes;
-
-    void Start(QStringList simArgs) {
-        sim = std::make_unique<SimProcess>(simArgs);
-        ASSERT_TRUE(sim->Running());
-        setenv("KX880_COM1", sim->Link().c_str(), 1);
-        ws.SetDialogBkColor(kDialogBkColor, RGB(0, 0, 0));
-        dlg = std::make_unique<CMeterDlg>(ws, device, SystemPortDevice);
-        dlg->m_nBaud = 9600, dlg->m_nParity = 0, dlg->m_nComPort = 1;
-    }
+struct E2eFixture : ConsoleOnSim {
     // Runs the window; body drives it and must close it.
     void Window(std::function<void(QWidget*)> body) {
         WhenModalShown(body);
@@ -49,7 +31,9 @@ struct E2eFixture : ::testing::Test {
     std::string Text(int id) { return dlg->GetDlgItemText(id); }
 };
 
-void Click(QWidget* w, int id) { QTest::mouseClick(Ctl<QAbstractButton>(w, id), Qt::LeftButton); }
+void Click(QWidget* w, int id) {
+    QTest::mouseClick(Ctl<QAbstractButton>(w, id), Qt::LeftButton);
+}
 
 }  // namespace
 
@@ -75,7 +59,8 @@ TEST_F(E2eFixture, RunShowsTheMetersRegistersAndTheEchoes) {
                                               "01 03 03 22 00 01 24 44", "01 03 00 00 00 2D 85 D7",
                                               "01 03 03 00 00 13 04 43"}));
         std::string rx = Text(IDC_RX_ECHO);
-        EXPECT_EQ(rx.rfind("01\r 03\r 00\r 00\r 00\r 2D\r 85\r D7\r 01\r 03\r 5A\r 55\r F0\r ", 0), 0u);
+        EXPECT_EQ(rx.rfind("01\r 03\r 00\r 00\r 00\r 2D\r 85\r D7\r 01\r 03\r 5A\r 55\r F0\r ", 0),
+                  0u);
         EXPECT_EQ(rx.size(), 4u * 108);
         QTest::keyClick(w, Qt::Key_Escape);
     });
