@@ -61,5 +61,5 @@ run() {
     echo "== 1200 bit/s (period 2000 ms)"; measure_one 1200 2000
 }
 if [ -n "${DISPLAY:-}" ]; then run; else
-    exec xvfb-run -a -s "-screen 0 800x600x24" "$0" "$@"
+    exec xvfb-run -a -s "-screen 0 800x600x24 -noreset" "$0" "$@"
 fi
