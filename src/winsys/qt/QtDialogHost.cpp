@@ -140,9 +140,9 @@ QWidget* QtDialogHost::Create(const ControlTemplate& c) {
     }
     w->setFont(m_font);
     QRect rc = ToPixels(c.rc);
-    // The stand-in font may be a little wider than the original: a label grows to show
-    // its whole caption rather than clipping it.
-    if (c.kind == CtlKind::Static) {
+    // The stand-in font may be a little wider than the original: a label or a radio grows
+    // to show its whole caption rather than clipping it.
+    if (c.kind == CtlKind::Static || c.kind == CtlKind::Radio) {
         rc.setWidth(std::max(rc.width(), w->sizeHint().width()));
         rc.setHeight(std::max(rc.height(), w->sizeHint().height()));
     }
