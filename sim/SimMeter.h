@@ -48,11 +48,6 @@ class SimMeter : public ISimPeer {
         ByteBlock request;
         ByteBlock reply;  // what the meter would say without a fault; empty when silent
         LineFault fault;
-        bool valid() const {
-            return !reply.empty() && (fault == LineFault::None || fault == LineFault::NoiseBefore ||
-                                      fault == LineFault::NoiseAfter || fault == LineFault::Echo ||
-                                      fault == LineFault::Flood);
-        }
     };
     const std::vector<Reply>& Log() const { return m_log; }
     void ClearLog() { m_log.clear(); }

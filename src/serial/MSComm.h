@@ -26,7 +26,6 @@ class CMSComm {
     void SetReporter(Reporter reporter) { m_report = std::move(reporter); }
 
     void SetCommPort(short port) { m_port = port; }
-    short GetCommPort() const { return m_port; }
     // From the next open on, or at once when the port is open.
     void SetSettings(const std::string& text);
     std::string GetSettings() const { return m_settingsText; }
@@ -34,7 +33,6 @@ class CMSComm {
     bool GetPortOpen() const { return m_device.IsOpen(); }
     // 0: a read delivers everything waiting (up to kMaxRead); n: at most n bytes.
     void SetInputLen(short len) { m_inputLen = len < 0 ? 0 : len; }
-    short GetInputLen() const { return m_inputLen; }
     // Received bytes not yet read, at most kMaxRead.
     short GetInBufferCount();
     // Only 0 is meaningful: drops everything received.
@@ -43,9 +41,6 @@ class CMSComm {
     // The waiting bytes, oldest first. When more than kMaxRead wait, the newest kMaxRead:
     // the answer to the latest request is at the end.
     ByteBlock GetInput();
-
-    // The device the last open was for ("" before any).
-    const std::string& DevicePath() const { return m_devicePath; }
 
   private:
     bool Check(const PortStatus& status);  // reports a vanished device once, closes the port

@@ -79,10 +79,6 @@ class CButton {
     void SetWindowText(const std::string& text) {
         if (m_dlg) m_dlg->SetDlgItemText(m_id, text);
     }
-    std::string GetWindowText() const {
-        return m_dlg ? m_dlg->GetDlgItemText(m_id) : std::string();
-    }
-    int GetDlgCtrlID() const { return m_id; }
 
   private:
     CDialog* m_dlg = nullptr;

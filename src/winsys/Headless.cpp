@@ -117,12 +117,6 @@ void HeadlessWindowSystem::Close(HeadlessDialog& host) {
     host.m_destroyed = true;
 }
 
-HeadlessDialog* HeadlessWindowSystem::Find(const CDialog& dlg) {
-    for (auto it = m_open.rbegin(); it != m_open.rend(); ++it)
-        if (&(*it)->m_dlg == &dlg) return it->get();
-    return nullptr;
-}
-
 int HeadlessWindowSystem::RunModal(CDialog& dlg) {
     if (m_scripts.empty())
         throw std::logic_error("no operator script for dialog \"" + dlg.Template().caption + "\"");

@@ -117,7 +117,6 @@ class HeadlessWindowSystem : public CWindowSystem {
     void ClearLog() { m_log.clear(); }
     // Lets go of the dialogs that have closed (kept until then for a last look).
     void ForgetClosed();
-    HeadlessDialog* Find(const CDialog& dlg);
 
   private:
     friend class HeadlessDialog;
