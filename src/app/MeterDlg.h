@@ -56,6 +56,7 @@ class CMeterDlg : public CDialog {
     void ReopenPort();
     void OnMeterSet();
     void WriteMeterSettings(uint32_t pt, uint32_t ct, BYTE wiring);
+    bool WriteRatio(uint16_t reg, uint32_t ratio, uint32_t& field, const char* failText);
     void ReadBackSettingBlockA();
     void OnChangeAddr();
     void OnScanAddr();

@@ -20,29 +20,29 @@ void CMeterDlg::OnMeterSet() {
     RestartPolling(true);
 }
 
-// Each ratio goes into its register with the one after it set to 0. A write without
-// confirmation ends the series; the writes before it stay in force.
+// A write without confirmation ends the series; the writes before it stay in force.
 void CMeterDlg::WriteMeterSettings(uint32_t pt, uint32_t ct, BYTE wiring) {
-    const uint16_t ptRegs[2] = {static_cast<uint16_t>(pt), 0};
-    if (!WriteRegisters(kRegPt, ptRegs, 2, false)) {
-        AfxMessageBox("设置PT不成功");
-        return;
-    }
-    m_nPT = pt;
-    ReadBackSettingBlockA();
-    const uint16_t ctRegs[2] = {static_cast<uint16_t>(ct), 0};
-    if (!WriteRegisters(kRegCt, ctRegs, 2, false)) {
-        AfxMessageBox("设置CT不成功");
-        return;
-    }
-    m_nCT = ct;
-    ReadBackSettingBlockA();
+    if (!WriteRatio(kRegPt, pt, m_nPT, "设置PT不成功")) return;
+    if (!WriteRatio(kRegCt, ct, m_nCT, "设置CT不成功")) return;
     if (!WriteRegister(kRegWiring, wiring)) {
         AfxMessageBox("设置接线方式不成功");
         return;
     }
     m_byWiring = wiring;
     AfxMessageBox("设置仪表参数成功");
+}
+
+// A ratio goes into its register with the one after it set to 0; once the meter confirmed,
+// the console takes it and reads setting block A again, which the ratio scales.
+bool CMeterDlg::WriteRatio(uint16_t reg, uint32_t ratio, uint32_t& field, const char* failText) {
+    const uint16_t regs[2] = {static_cast<uint16_t>(ratio), 0};
+    if (!WriteRegisters(reg, regs, 2, false)) {
+        AfxMessageBox(failText);
+        return false;
+    }
+    field = ratio;
+    ReadBackSettingBlockA();
+    return true;
 }
 
 void CMeterDlg::ReadBackSettingBlockA() {
