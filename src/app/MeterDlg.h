@@ -124,5 +124,8 @@ int32_t PollPeriodFor(int32_t baud);
 // The last line of the port status: "校验位:" and the parity, nothing for an unknown one.
 std::string ParityLine(int32_t parity);
 
+// The meter's code for a baud rate: 0 to 4 for 1200 to 19200 bit/s.
+uint16_t BaudRateCode(int32_t baud);
+
 // The port status text of edit 1057.
 std::string PortStatusText(int32_t comPort, int32_t baud, int32_t parity);

@@ -8,21 +8,6 @@ namespace {
 
 constexpr uint16_t kRegParity = 0x0006, kRegBaud = 0x0008;
 
-uint16_t BaudCode(int32_t baud) {
-    switch (baud) {
-        case 1200:
-            return 0;
-        case 2400:
-            return 1;
-        case 4800:
-            return 2;
-        case 19200:
-            return 4;
-        default:
-            return 3;  // 9600; the dialog offers no other rate
-    }
-}
-
 }  // namespace
 
 void CMeterDlg::OnCommSet() {
@@ -34,7 +19,7 @@ void CMeterDlg::OnCommSet() {
     if (dlg.DoModal() == IDOK) {
         // Both writes go out at the old settings: the port is reopened only afterwards.
         if (dlg.m_nBaud != m_nBaud) {
-            if (WriteRegister(kRegBaud, BaudCode(dlg.m_nBaud))) {
+            if (WriteRegister(kRegBaud, BaudRateCode(dlg.m_nBaud))) {
                 m_nBaud = dlg.m_nBaud;
                 AfxMessageBox("改变波特率成功");
             } else {
