@@ -9,7 +9,7 @@ namespace {
 
 struct CountingSink : IReplySink {
     size_t bytes = 0;
-    void Deliver(ByteBlock b, uint64_t) override { bytes += b.size(); }
+    void Deliver(ByteBlock b, double) override { bytes += b.size(); }
 };
 
 }  // namespace

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-void MemoryPort::Deliver(ByteBlock bytes, uint64_t atMs) {
+void MemoryPort::Deliver(ByteBlock bytes, double atMs) {
     // Bytes keep their order on the line: nothing overtakes what is already under way.
     if (!m_rx.empty()) atMs = std::max(atMs, m_rx.back().atMs);
     for (uint8_t b : bytes) m_rx.push_back({atMs, b});

@@ -12,11 +12,12 @@
 #include "serial/SerialDevice.h"
 #include "winsys/Clock.h"
 
-// Where the far end puts the bytes it sends: they reach the console at atMs.
+// Where the far end puts the bytes it sends: they reach the console at atMs (fractions of
+// a millisecond count: at 19200 bit/s a character takes 0.57 ms).
 class IReplySink {
   public:
     virtual ~IReplySink() = default;
-    virtual void Deliver(ByteBlock bytes, uint64_t atMs) = 0;
+    virtual void Deliver(ByteBlock bytes, double atMs) = 0;
 };
 
 // The far end of the line.
@@ -24,7 +25,7 @@ class ISimPeer {
   public:
     virtual ~ISimPeer() = default;
     // bytes left the console at nowMs with the port's current line settings.
-    virtual void OnReceive(const ByteBlock& bytes, uint64_t nowMs, const LineSettings& line,
+    virtual void OnReceive(const ByteBlock& bytes, double nowMs, const LineSettings& line,
                            IReplySink& sink) = 0;
 };
 
@@ -40,7 +41,7 @@ class MemoryPort : public ISerialDevice, public IReplySink {
 
     void AttachPeer(ISimPeer* peer) { m_peer = peer; }
     // The device sends bytes that are readable from atMs on.
-    void Deliver(ByteBlock bytes, uint64_t atMs) override;
+    void Deliver(ByteBlock bytes, double atMs) override;
     void DeliverNow(ByteBlock bytes) { Deliver(std::move(bytes), m_clock.NowMs()); }
 
     // The devices that exist; any other path fails to open as not found. Empty: all exist.
@@ -70,7 +71,7 @@ class MemoryPort : public ISerialDevice, public IReplySink {
 
   private:
     struct Arrival {
-        uint64_t atMs;
+        double atMs;
         uint8_t byte;
     };
     PortStatus Gone() const { return PortStatus{PortError::Gone, "device removed"}; }

@@ -64,27 +64,48 @@ LineSettings MeterModel::Line() const {
     return s;
 }
 
+int MeterModel::UrgFactor() const {
+    return (m_param[0x05] & 0xFF) == 1 ? 4 : 1;
+}
+
+double MeterModel::EnergyDivisor() const {
+    const int e = m_param[0x06] & 0xFF;
+    return double(m_param[0x07]) * m_param[0x09] * (e < 7 ? std::pow(10.0, e) : 1.0);
+}
+
 void MeterModel::AdvanceTo(uint64_t ms) {
     if (m_frozen) return;
-    double dt = (ms > m_lastMs ? ms - m_lastMs : 0) / 3600000.0;  // hours
+    const double hours = (ms > m_lastMs ? ms - m_lastMs : 0) / 3600000.0;
     m_lastMs = ms;
     ComputeMeasurements(ms / 1000.0);
-    // Energy in primary units; the registers hold it divided by PT, CT and the exponent.
-    const double p = (int16_t)m_meas[0x1C] / 10.0, q = (int16_t)m_meas[0x1E] / 10.0;
-    m_energy[0] += std::fmax(p, 0) * dt;
-    m_energy[1] += std::fmax(-p, 0) * dt;
-    m_energy[2] += std::fmax(q, 0) * dt;
-    m_energy[3] += std::fmax(-q, 0) * dt;
+    // The counters run in primary units: what the console shows as active and reactive
+    // power (PT x CT x Urg factor applied) integrates into what it shows as energy.
+    const double ratio = double(m_param[0x07]) * m_param[0x09];
+    const double p = m_secondaryP * ratio, q = m_secondaryQ * ratio;
+    m_energy[0] += std::fmax(p, 0) * hours;
+    m_energy[1] += std::fmax(-p, 0) * hours;
+    m_energy[2] += std::fmax(q, 0) * hours;
+    m_energy[3] += std::fmax(-q, 0) * hours;
+    WriteEnergyRegisters();
+}
+
+// The registers hold the primary counters divided by PT, CT and the energy exponent, as
+// the console multiplies them back.
+void MeterModel::WriteEnergyRegisters() {
     for (int k = 0; k < 4; ++k) {
-        uint32_t raw = static_cast<uint32_t>(123456 + 1000 * k + m_energy[k]);
+        const double primary = 123456.0 + 1000 * k + m_energy[k];
+        const auto raw = static_cast<uint32_t>(std::fmin(primary / EnergyDivisor(), 4294967295.0));
         m_meas[0x21 + 2 * k] = static_cast<uint16_t>(raw & 0xFFFF);
         m_meas[0x22 + 2 * k] = static_cast<uint16_t>(raw >> 16);
     }
 }
 
-// About 220 V phase, 380 V line, 4 A, power factor about 0.95, 50 Hz: raw values as the
-// meter sends them before the console's PT and CT scaling.
+// About 220 V phase, 380 V line, 4 A, power factor about 0.95, 50 Hz on the secondary side:
+// raw values as the meter sends them before the console's PT and CT scaling. With the Urg
+// flag set the meter holds active and reactive power divided by 4; the console multiplies
+// them back.
 void MeterModel::ComputeMeasurements(double t) {
+    const double urg = UrgFactor();
     double vTotal = 0, iTotal = 0, pTotal = 0, qTotal = 0, sTotal = 0;
     for (int ph = 0; ph < 3; ++ph) {
         const double v = 220.0 + 0.8 * std::sin(t / 7.0 + ph),
@@ -96,9 +117,9 @@ void MeterModel::ComputeMeasurements(double t) {
         g[1] = Clamp16(v * std::sqrt(3.0) * 100 * (1 + 0.001 * ph));
         g[2] = Clamp16(i * 10000);
         g[3] = 0;
-        g[4] = Signed16(p * 10);
+        g[4] = Signed16(p * 10 / urg);
         g[5] = Signed16(pf * 10000);
-        g[6] = Signed16(q * 10);
+        g[6] = Signed16(q * 10 / urg);
         g[7] = Clamp16(s * 5);
         vTotal += v, iTotal += i, pTotal += p, qTotal += q, sTotal += s;
     }
@@ -106,10 +127,11 @@ void MeterModel::ComputeMeasurements(double t) {
     m_meas[0x19] = Clamp16(vTotal / 3 * 100);
     m_meas[0x1A] = Clamp16(iTotal / 3 * 10000);
     m_meas[0x1B] = Clamp16((50.0 + 0.01 * std::sin(t / 3.0)) / 0.00106813);
-    m_meas[0x1C] = Signed16(pTotal * 10);
+    m_meas[0x1C] = Signed16(pTotal * 10 / urg);
     m_meas[0x1D] = Signed16(pTotal / sTotal * 10000);
-    m_meas[0x1E] = Signed16(qTotal * 10);
+    m_meas[0x1E] = Signed16(qTotal * 10 / urg);
     m_meas[0x1F] = Clamp16(sTotal * 5);
+    m_secondaryP = pTotal, m_secondaryQ = qTotal;
 }
 
 std::optional<uint16_t> MeterModel::Readable(uint16_t reg) const {

@@ -26,9 +26,12 @@ class MeterModel {
     void SetClass(uint16_t c) { m_param[0x10] = c; }
     void SetUrgFlag(uint16_t f) { m_param[0x05] = m_param[0x0A] = f; }
     void SetEnergyExponent(uint16_t e) { m_param[0x06] = e; }
+    int UrgFactor() const;         // 4 when the Urg flag is 1
+    double EnergyDivisor() const;  // PT x CT x 10^exponent: primary Wh per register count
     void SetSettingA(int k, uint16_t v) { m_settingA[k] = v; }
 
-    // Measurements follow the time (slowly changing three-phase values) unless frozen.
+    // Measurements follow the time (slowly changing three-phase values) unless frozen; the
+    // settings above take effect on them at the next AdvanceTo.
     void AdvanceTo(uint64_t ms);
     void Freeze(bool frozen) { m_frozen = frozen; }
     void SetMeasurement(int reg, uint16_t value) { m_meas[reg] = value; }
@@ -54,6 +57,7 @@ class MeterModel {
     uint8_t WriteRegister(uint16_t reg, uint16_t value);  // 0, or an exception code
     ByteBlock Exception(uint8_t function, uint8_t code) const;
     void ComputeMeasurements(double seconds);
+    void WriteEnergyRegisters();
 
     uint16_t m_meas[45] = {};
     uint16_t m_param[19] = {};
@@ -61,6 +65,7 @@ class MeterModel {
     uint16_t m_settingB = 0;
     uint16_t m_writeSpace[0x2C] = {};  // what the configuration writes went to
     bool m_frozen = false;
-    double m_energy[4] = {};  // Wh, Varh since the start
+    double m_energy[4] = {};                    // primary Wh, varh since the start
+    double m_secondaryP = 0, m_secondaryQ = 0;  // total W, var before any scaling
     uint64_t m_lastMs = 0;
 };

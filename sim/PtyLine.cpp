@@ -13,8 +13,9 @@
 
 namespace {
 
-// A request is the bytes that arrive without a pause of this length.
-constexpr uint64_t kFrameGapMs = 10;
+// A request is the bytes that arrive without a pause of this length. A terminal hands over
+// what the master wrote at once, so a short gap ends the frame well before a reply is due.
+constexpr double kFrameGapMs = 1.5;
 
 int BaudOf(speed_t s) {
     switch (s) {
@@ -54,10 +55,9 @@ PtyLine::~PtyLine() {
     if (m_slave >= 0) close(m_slave);
 }
 
-uint64_t PtyLine::Now() const {
+double PtyLine::Now() const {
     using namespace std::chrono;
-    return static_cast<uint64_t>(
-        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count() / 1000.0;
 }
 
 bool PtyLine::Open(std::string& error) {
@@ -113,14 +113,13 @@ LineSettings PtyLine::ConsoleLine() const {
 
 void PtyLine::Log(const char* dir, const ByteBlock& bytes) const {
     if (!m_verbose) return;
-    uint64_t t = Now() - m_startMs;
-    std::fprintf(stderr, "[%6llu.%03llu] %s", (unsigned long long)(t / 1000),
-                 (unsigned long long)(t % 1000), dir);
+    const auto t = static_cast<unsigned long long>(Now() - m_startMs);
+    std::fprintf(stderr, "[%6llu.%03llu] %s", t / 1000, t % 1000, dir);
     for (uint8_t b : bytes) std::fprintf(stderr, " %02X", b);
     std::fprintf(stderr, "\n");
 }
 
-void PtyLine::Deliver(ByteBlock bytes, uint64_t atMs) {
+void PtyLine::Deliver(ByteBlock bytes, double atMs) {
     if (!m_out.empty()) atMs = std::max(atMs, m_out.back().atMs);
     m_out.push_back({atMs, std::move(bytes)});
 }
@@ -143,7 +142,7 @@ void PtyLine::HandleFrame() {
 }
 
 void PtyLine::FlushDue() {
-    const uint64_t now = Now();
+    const double now = Now();
     while (!m_out.empty() && m_out.front().atMs <= now) {
         const ByteBlock& b = m_out.front().bytes;
         Log("->", b);
@@ -161,16 +160,15 @@ void PtyLine::FlushDue() {
 
 void PtyLine::Serve(const volatile bool& stop) {
     while (!stop) {
-        const uint64_t now = Now();
-        uint64_t wait = 50;
-        if (!m_frame.empty())
-            wait = std::min<uint64_t>(
-                wait, m_lastByteMs + kFrameGapMs > now ? m_lastByteMs + kFrameGapMs - now : 0);
-        if (!m_out.empty())
-            wait =
-                std::min<uint64_t>(wait, m_out.front().atMs > now ? m_out.front().atMs - now : 0);
+        const double now = Now();
+        double wait = 50;
+        if (!m_frame.empty()) wait = std::min(wait, m_lastByteMs + kFrameGapMs - now);
+        if (!m_out.empty()) wait = std::min(wait, m_out.front().atMs - now);
+        // Replies go out to the fraction of a millisecond: a character at 19200 bit/s is 0.57 ms.
+        const auto us = static_cast<long>(std::max(wait, 0.0) * 1000);
+        const timespec timeout{us / 1000000, (us % 1000000) * 1000};
         pollfd p{m_master, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(wait)) > 0 && (p.revents & POLLIN)) ReadInput();
+        if (ppoll(&p, 1, &timeout, nullptr) > 0 && (p.revents & POLLIN)) ReadInput();
         if (!m_frame.empty() && Now() >= m_lastByteMs + kFrameGapMs) HandleFrame();
         FlushDue();
     }

@@ -25,14 +25,14 @@ class PtyLine : public IReplySink {
     // Serves requests until stop becomes true (checked at least every 50 ms).
     void Serve(const volatile bool& stop);
 
-    void Deliver(ByteBlock bytes, uint64_t atMs) override;
+    void Deliver(ByteBlock bytes, double atMs) override;
 
     // The console's settings as the terminal holds them. A pseudo-terminal drops the parity
     // bit, but speed, stop bits and odd/even tell the console's three settings apart.
     LineSettings ConsoleLine() const;
 
   private:
-    uint64_t Now() const;
+    double Now() const;  // milliseconds, to the microsecond
     void Log(const char* dir, const ByteBlock& bytes) const;
     void ReadInput();
     void FlushDue();
@@ -43,11 +43,11 @@ class PtyLine : public IReplySink {
     int m_master = -1, m_slave = -1;
     std::string m_path, m_link;
     ByteBlock m_frame;  // bytes of the request being received
-    uint64_t m_lastByteMs = 0;
+    double m_lastByteMs = 0;
     struct Pending {
-        uint64_t atMs;
+        double atMs;
         ByteBlock bytes;
     };
     std::deque<Pending> m_out;
-    uint64_t m_startMs;
+    double m_startMs;
 };

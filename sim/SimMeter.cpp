@@ -31,14 +31,14 @@ ByteBlock SimMeter::Noise(size_t n) {
     return b;
 }
 
-void SimMeter::OnReceive(const ByteBlock& bytes, uint64_t nowMs, const LineSettings& line,
+void SimMeter::OnReceive(const ByteBlock& bytes, double nowMs, const LineSettings& line,
                          IReplySink& port) {
     // A request at other line settings reaches the meter's UART as garbage.
     if (!(line == m_model.Line())) return;
     if (bytes.size() < 4) return;
     uint16_t crc = ModbusCrc16(bytes.data(), static_cast<uint16_t>(bytes.size() - 2));
     if (bytes[bytes.size() - 2] != (crc >> 8) || bytes.back() != (crc & 0xFF)) return;
-    m_model.AdvanceTo(nowMs);
+    m_model.AdvanceTo(static_cast<uint64_t>(nowMs));
     const LineSettings replyLine = m_model.Line();  // the reply goes out before a change applies
     auto reply = m_model.Handle(bytes);
     LineFault fault = NextFault();
@@ -50,13 +50,13 @@ void SimMeter::OnReceive(const ByteBlock& bytes, uint64_t nowMs, const LineSetti
     if (sendsStatusBytes && reply->size() == 95 && (*reply)[1] == 0x03)
         trailer = {m_model.voltageStatus, m_model.currentStatus};
     m_log.push_back({nowMs, bytes, *reply, fault});
-    uint64_t at = nowMs + WireMs(bytes.size(), replyLine.baud) + turnaroundMs;
+    const double at = nowMs + WireMs(double(bytes.size()) + turnaroundChars, replyLine.baud);
     Send(port, *reply, trailer, fault, bytes,
          at + WireMs(reply->size() + trailer.size(), replyLine.baud));
 }
 
 void SimMeter::Send(IReplySink& port, ByteBlock out, const ByteBlock& trailer, LineFault fault,
-                    const ByteBlock& request, uint64_t at) {
+                    const ByteBlock& request, double at) {
     switch (fault) {
         case LineFault::None:
             break;

@@ -39,12 +39,12 @@ class SimMeter : public ISimPeer {
         m_faultKinds = std::move(kinds);
     }
 
-    int turnaroundMs = 5;
+    double turnaroundChars = 3.5;  // the silence a slave keeps before it answers
     int lateMs = 700;              // beyond the 500 ms of the fastest poll period
     bool sendsStatusBytes = true;  // two limit-status bytes behind each measurement response
 
     struct Reply {
-        uint64_t atMs;  // when the request left the console
+        double atMs;  // when the request left the console
         ByteBlock request;
         ByteBlock reply;  // what the meter would say without a fault; empty when silent
         LineFault fault;
@@ -52,18 +52,18 @@ class SimMeter : public ISimPeer {
     const std::vector<Reply>& Log() const { return m_log; }
     void ClearLog() { m_log.clear(); }
 
-    void OnReceive(const ByteBlock& bytes, uint64_t nowMs, const LineSettings& line,
+    void OnReceive(const ByteBlock& bytes, double nowMs, const LineSettings& line,
                    IReplySink& port) override;
 
     // Milliseconds that n characters of 11 bits take on the line.
-    static uint64_t WireMs(size_t n, int baud) { return (n * 11 * 1000 + baud - 1) / baud; }
+    static double WireMs(double n, int baud) { return n * 11 * 1000 / baud; }
 
   private:
     LineFault NextFault();
     ByteBlock Noise(size_t n);
     // The frame with its fault, then the trailer (the status bytes) where it still goes out.
     void Send(IReplySink& port, ByteBlock frame, const ByteBlock& trailer, LineFault fault,
-              const ByteBlock& request, uint64_t at);
+              const ByteBlock& request, double at);
 
     MeterModel& m_model;
     std::mt19937 m_rng;

@@ -31,6 +31,9 @@ const char kUsage[] =
     "  --pt N --ct N      PT and CT ratios, 1-65535 (default 1)\n"
     "  --wiring N         wiring-mode code, 0-5 (default 0)\n"
     "  --class N          accuracy-class register (default 0)\n"
+    "  --urg F            Urg flag register: 1 makes the meter hold active and reactive\n"
+    "                     power divided by 4 (default 0)\n"
+    "  --energy-exponent N  energy counters in units of 10^N Wh (0-6, default 0)\n"
     "  --frozen           hold the measurements still (for exact tests)\n"
     "  --set REG=VALUE    set measurement register REG (0-44, decimal or 0x..) to VALUE;\n"
     "                     implies --frozen; may be repeated\n"
@@ -91,6 +94,8 @@ Options Parse(int argc, char** argv, MeterModel& model) {
         kCt,
         kWiring,
         kClass,
+        kUrg,
+        kExponent,
         kFrozen,
         kSet,
         kStatus,
@@ -108,6 +113,8 @@ Options Parse(int argc, char** argv, MeterModel& model) {
                                          {"ct", required_argument, nullptr, kCt},
                                          {"wiring", required_argument, nullptr, kWiring},
                                          {"class", required_argument, nullptr, kClass},
+                                         {"urg", required_argument, nullptr, kUrg},
+                                         {"energy-exponent", required_argument, nullptr, kExponent},
                                          {"frozen", no_argument, nullptr, kFrozen},
                                          {"set", required_argument, nullptr, kSet},
                                          {"status", required_argument, nullptr, kStatus},
@@ -158,6 +165,13 @@ Options Parse(int argc, char** argv, MeterModel& model) {
                 break;
             case kClass:
                 model.SetClass(static_cast<uint16_t>(Number("class", optarg, 0, 65535)));
+                break;
+            case kUrg:
+                model.SetUrgFlag(static_cast<uint16_t>(Number("urg", optarg, 0, 65535)));
+                break;
+            case kExponent:
+                model.SetEnergyExponent(
+                    static_cast<uint16_t>(Number("energy-exponent", optarg, 0, 6)));
                 break;
             case kFrozen:
                 model.Freeze(true);

@@ -51,7 +51,11 @@ void AddSideAndEchoes(std::vector<ControlTemplate>& c) {
     c.push_back({IDC_STATIC, CtlKind::Static, "子机地址", {15, 11, 31, 8}, 0});
     c.push_back({IDC_SLAVE_ADDR, CtlKind::Edit, "", {56, 9, 37, 14}, kTabStop | kAutoHScroll});
     c.push_back({IDC_MSCOMM, CtlKind::SerialControl, "", {7, 32, 22, 23}, 0});
-    c.push_back({IDC_PORT_STATUS, CtlKind::Edit, "", {313, 30, 56, 46}, kMultiLine | kReadOnly});
+    c.push_back({IDC_PORT_STATUS,
+                 CtlKind::Edit,
+                 "",
+                 {313, 30, 56, 46},
+                 kMultiLine | kReadOnly | kBorderless});
     c.push_back({IDC_SCAN_ADDR, CtlKind::PushButton, "轮询地址", {313, 85, 55, 15}, kButton});
     c.push_back({IDC_RUN_STOP, CtlKind::PushButton, "运行", {313, 116, 55, 15}, kButton});
     c.push_back(

@@ -76,6 +76,37 @@ TEST(ScanAddr, NoiseOtherSlavesAndOurOwnEchoAreNoMeter) {
     EXPECT_EQ(rig.Text(IDC_SLAVE_ADDR), "1");  // as the operator left it
 }
 
+TEST(ScanAddr, AnEchoingLineWithNoMeterGivesNoHitAtAnyCandidate) {
+    // The echoed probes to 47 and 239 hold a CRC-valid 7-byte frame of their own.
+    MeterRig rig;
+    FnPeer echo(
+        [](const ByteBlock& req, uint64_t now, IReplySink& sink) { sink.Deliver(req, now + 1); });
+    rig.port.AttachPeer(&echo);
+    rig.Click(IDC_SCAN_ADDR);
+    rig.ws.Advance(500 * 255);
+    std::vector<int> probed = ProbedAddresses(rig.port);
+    ASSERT_EQ(probed.size(), 255u);
+    EXPECT_EQ(probed[46], 47);
+    EXPECT_EQ(probed[238], 239);
+    EXPECT_EQ(probed.back(), 0);
+    EXPECT_EQ(rig.dlg.m_bScanHit, 0);
+    EXPECT_TRUE(rig.window->TimerRunning(2));
+}
+
+TEST(ScanAddr, TheMeterBehindTheEchoOfItsProbeIsFound) {
+    MeterRig rig;
+    rig.model.SetAddress(47);
+    FnPeer echoThenMeter([&](const ByteBlock& req, uint64_t now, IReplySink& sink) {
+        sink.Deliver(req, now + 1);
+        if (auto reply = rig.model.Handle(req)) sink.Deliver(*reply, now + 20);
+    });
+    rig.port.AttachPeer(&echoThenMeter);
+    rig.Click(IDC_SCAN_ADDR);
+    rig.ws.Advance(500 * 48);
+    EXPECT_EQ(rig.Text(IDC_SLAVE_ADDR), "47");
+    EXPECT_EQ(ProbedAddresses(rig.port).back(), 47);
+}
+
 TEST(ScanAddr, ExceptionReplyFromTheCandidateIsAMeter) {
     MeterRig rig;
     FnPeer refuses([](const ByteBlock& req, uint64_t now, IReplySink& sink) {

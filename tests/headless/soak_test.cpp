@@ -7,6 +7,7 @@
 #include <random>
 
 #include "config/MeterSetDlg.h"
+#include "measure/MeasurementBlock.h"
 #include "support/MeterRig.h"
 
 namespace {

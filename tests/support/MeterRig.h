@@ -5,10 +5,10 @@
 #include <string>
 
 #include "app/MeterApp.h"
-#include "measure/MeasurementBlock.h"
 #include "modbus/Frame.h"
 #include "res/Resource.h"
 #include "sim/SimMeter.h"
+#include "support/HandTexts.h"
 #include "winsys/Headless.h"
 
 struct MeterRig {
@@ -55,20 +55,20 @@ struct MeterRig {
     }
     const ByteBlock& LastSent() const { return port.SentFrames().back().bytes; }
 
-    // The texts the measurement boxes must show for the model's current registers.
-    std::map<int, std::string> ExpectedTexts(const Scales& s) const {
-        uint8_t data[90];
-        for (int r = 0; r < 45; ++r) {
-            data[2 * r] = uint8_t(model.Measurement(r) >> 8);
-            data[2 * r + 1] = uint8_t(model.Measurement(r) & 0xFF);
-        }
-        std::map<int, std::string> m;
-        for (const auto& f : DecodeMeasurementTexts(data, s)) m[f.id] = f.text;
-        return m;
+    // Freezes the model's measurements at reg(n) for every register n.
+    void LoadRegisters(uint16_t (*reg)(int)) {
+        model.Freeze(true);
+        for (int r = 0; r < 45; ++r) model.SetMeasurement(r, reg(r));
+    }
+    // What the window shows in the boxes that table names, in the table's order.
+    TextTable Shown(const TextTable& like) const {
+        TextTable out;
+        for (const auto& [id, text] : like) out.push_back({id, window->Text(id)});
+        return out;
     }
     std::map<int, std::string> ShownTexts() const {
         std::map<int, std::string> m;
-        for (const auto& [id, text] : ExpectedTexts({})) m[id] = window->Text(id);
+        for (const auto& [id, text] : kSetATexts) m[id] = window->Text(id);
         return m;
     }
 };
@@ -78,7 +78,7 @@ struct FnPeer : ISimPeer {
     std::function<void(const ByteBlock&, uint64_t, IReplySink&)> fn;
     explicit FnPeer(std::function<void(const ByteBlock&, uint64_t, IReplySink&)> f)
         : fn(std::move(f)) {}
-    void OnReceive(const ByteBlock& bytes, uint64_t nowMs, const LineSettings&,
+    void OnReceive(const ByteBlock& bytes, double nowMs, const LineSettings&,
                    IReplySink& sink) override {
         fn(bytes, nowMs, sink);
     }

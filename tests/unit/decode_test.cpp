@@ -4,6 +4,7 @@
 
 #include "measure/MeasurementBlock.h"
 #include "modbus/ParamBlock.h"
+#include "support/HandTexts.h"
 
 namespace {
 
@@ -64,15 +65,16 @@ TEST(MeasurementBlock, WorkedExamples) {
     }
 }
 
-TEST(MeasurementBlock, TextsComeInRegisterOrderAndFillEveryBox) {
+TEST(MeasurementBlock, EveryRegisterFeedsItsOwnBoxInRegisterOrder) {
     Block b;
-    std::vector<int> ids;
-    for (const auto& f : DecodeMeasurementTexts(b.data, Scales{})) ids.push_back(f.id);
-    const std::vector<int> expected = {1001, 1026, 1030, 1034, 1046, 1038, 1042, 1002, 1027,
-                                       1031, 1035, 1047, 1039, 1043, 1003, 1028, 1032, 1036,
-                                       1048, 1040, 1044, 1050, 1000, 1029, 1049, 1033, 1045,
-                                       1037, 1041, 1053, 1054, 1055, 1056, 1025};
-    EXPECT_EQ(ids, expected);
+    for (int r = 0; r < 45; ++r) b.Set(r, SetARegister(r));
+    auto decoded = [&](Scales s) {
+        TextTable out;
+        for (const auto& f : DecodeMeasurementTexts(b.data, s)) out.push_back({f.id, f.text});
+        return out;
+    };
+    EXPECT_EQ(decoded({}), kSetATexts);
+    EXPECT_EQ(decoded({100, 5, 4, 1000}), kSetAScaledTexts);
 }
 
 TEST(ParamBlock, DecodesTheUsedRegisters) {

@@ -3,11 +3,13 @@
 #include <QCloseEvent>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
@@ -97,7 +99,7 @@ QWidget* QtDialogHost::Create(const ControlTemplate& c) {
         case CtlKind::PushButton:
         case CtlKind::DefPushButton: {
             auto* b = new QPushButton(caption, this);
-            b->setAutoDefault(false);
+            b->setAutoDefault(false);  // Enter is routed by keyPressEvent
             b->setDefault(c.kind == CtlKind::DefPushButton);
             connect(b, &QPushButton::clicked, this, [this, id = c.id] { Command(id); });
             w = b;
@@ -106,8 +108,14 @@ QWidget* QtDialogHost::Create(const ControlTemplate& c) {
         case CtlKind::Radio: {
             auto* r = new QRadioButton(caption, this);
             r->setAutoExclusive(false);  // each radio is a group of its own
-            connect(r, &QRadioButton::clicked, this, [this, r, id = c.id] {
-                r->setChecked(true);  // an automatic radio checks itself, never clears
+            // Every change the operator makes (pointer, keys, an accessibility action) is a
+            // click; a change the program makes through SetCheck is not.
+            connect(r, &QRadioButton::toggled, this, [this, r, id = c.id](bool checked) {
+                if (m_settingCheck) return;
+                if (!checked) {
+                    const QSignalBlocker quiet(r);
+                    r->setChecked(true);  // an automatic radio checks itself, never clears
+                }
                 Command(id);
             });
             w = r;
@@ -177,12 +185,16 @@ void QtDialogHost::SetText(int id, const std::string& text) {
         f.setLineHeight(std::ceil(m_em) + 1, QTextBlockFormat::FixedHeight);
         all.mergeBlockFormat(f);
         e->document()->setDocumentMargin(1);
-    } else if (auto* l = qobject_cast<QLineEdit*>(w))
+    } else if (auto* l = qobject_cast<QLineEdit*>(w)) {
         l->setText(DisplayText(text));
-    else if (auto* b = qobject_cast<QAbstractButton*>(w))
+        l->setCursorPosition(0);  // a text wider than its box shows its start, clips its end
+    } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
         b->setText(QString::fromStdString(text));
-    else if (auto* s = qobject_cast<QLabel*>(w))
+        b->setAccessibleName(b->text());  // a screen reader reads what the operator sees
+    } else if (auto* s = qobject_cast<QLabel*>(w)) {
         s->setText(QString::fromStdString(text));
+        s->setAccessibleName(s->text());
+    }
 }
 
 std::string QtDialogHost::GetText(int id) const {
@@ -205,8 +217,13 @@ std::string QtDialogHost::GetText(int id) const {
 }
 
 void QtDialogHost::SetCheck(int id, bool checked) {
-    if (auto* b = qobject_cast<QAbstractButton*>(m_controls.count(id) ? m_controls[id] : nullptr))
-        b->setChecked(checked);
+    auto it = m_controls.find(id);
+    auto* b = it == m_controls.end() ? nullptr : qobject_cast<QAbstractButton*>(it->second);
+    if (!b) return;
+    const bool outer = !m_settingCheck;
+    m_settingCheck = true;  // the program's own change runs no handler
+    b->setChecked(checked);
+    if (outer) m_settingCheck = false;
 }
 
 bool QtDialogHost::GetCheck(int id) const {
@@ -255,6 +272,18 @@ void QtDialogHost::Command(int id) {
 
 void QtDialogHost::reject() {
     Command(IDCANCEL);
+}
+
+// Enter presses the push button that has the focus; from anywhere else, the template's
+// default button, and nothing where the template has none (the main window).
+void QtDialogHost::keyPressEvent(QKeyEvent* e) {
+    const bool enter = e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter;
+    auto* focused = qobject_cast<QPushButton*>(focusWidget());
+    if (enter && focused && focused->isVisible() && focused->isEnabled()) {
+        focused->click();
+        return;
+    }
+    QDialog::keyPressEvent(e);
 }
 
 void QtDialogHost::closeEvent(QCloseEvent* e) {

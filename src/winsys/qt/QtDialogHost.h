@@ -35,6 +35,7 @@ class QtDialogHost : public QDialog, public IDialogHost {
   protected:
     void reject() override;  // Esc
     void closeEvent(QCloseEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
 
@@ -52,6 +53,7 @@ class QtDialogHost : public QDialog, public IDialogHost {
     std::map<QObject*, std::pair<int, QWidget*>> m_colourWatch;  // painted object -> edit
     std::map<int, std::string> m_rawTexts;  // exactly what was set, for read-only edits
     std::map<UINT, std::unique_ptr<QTimer>> m_timers;
+    bool m_settingCheck = false;  // SetCheck is changing a radio
     bool m_ended = false;
     int m_result = IDCANCEL;
 };
