@@ -1,6 +1,7 @@
 #include "sim/MemoryPort.h"
 
 #include <algorithm>
+#include <cmath>
 
 void MemoryPort::Deliver(ByteBlock bytes, double atMs) {
     // Bytes keep their order on the line: nothing overtakes what is already under way.
@@ -74,4 +75,15 @@ ByteBlock MemoryPort::PeekReady() const {
     }
     if (out.size() > 1200) out.erase(out.begin(), out.end() - 1200);
     return out;
+}
+
+PortStatus MemoryPort::WaitForInput(int timeoutMs) {
+    size_t ready = 0;
+    if (PortStatus st = Pending(ready); !st.ok() || ready > 0) return st;
+    const uint64_t now = m_clock.NowMs();
+    uint64_t wait = static_cast<uint64_t>(std::max(timeoutMs, 0));
+    if (!m_rx.empty())
+        wait = std::min(wait, static_cast<uint64_t>(std::ceil(m_rx.front().atMs)) - now);
+    m_clock.Sleep(static_cast<unsigned>(wait));
+    return {};
 }

@@ -68,6 +68,9 @@ class MemoryPort : public ISerialDevice, public IReplySink {
     PortStatus Write(const ByteBlock& bytes) override;
     PortStatus Pending(size_t& count) override;
     PortStatus Read(size_t max, ByteBlock& out) override;
+    // Moves the virtual clock on to the next arrival, or by timeoutMs when none is due
+    // sooner: a blocking reader spends virtual time, not real time.
+    PortStatus WaitForInput(int timeoutMs) override;
 
   private:
     struct Arrival {

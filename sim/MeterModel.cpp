@@ -108,8 +108,8 @@ void MeterModel::ComputeMeasurements(double t) {
     const double urg = UrgFactor();
     double vTotal = 0, iTotal = 0, pTotal = 0, qTotal = 0, sTotal = 0;
     for (int ph = 0; ph < 3; ++ph) {
-        const double v = 220.0 + 0.8 * std::sin(t / 7.0 + ph),
-                     i = 4.0 + 0.3 * std::sin(t / 5.0 + 2 * ph);
+        const double v = 220.0 + 2.5 * m_variant + 0.8 * std::sin(t / 7.0 + ph),
+                     i = 4.0 + 0.5 * m_variant + 0.3 * std::sin(t / 5.0 + 2 * ph);
         const double pf = 0.95 + 0.02 * std::sin(t / 11.0 + ph);
         const double s = v * i, p = s * pf, q = s * std::sqrt(1 - pf * pf);
         uint16_t* g = m_meas + 8 * ph;

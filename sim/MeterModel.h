@@ -34,6 +34,8 @@ class MeterModel {
     // settings above take effect on them at the next AdvanceTo.
     void AdvanceTo(uint64_t ms);
     void Freeze(bool frozen) { m_frozen = frozen; }
+    // Meters on one bus differ: variant k shifts voltages by 2.5 V and currents by 0.5 A per k.
+    void SetVariant(int k) { m_variant = k, ComputeMeasurements(m_lastMs / 1000.0); }
     void SetMeasurement(int reg, uint16_t value) { m_meas[reg] = value; }
     uint16_t Measurement(int reg) const { return m_meas[reg]; }
     // The two limit-status bytes the meter sends behind a measurement response.
@@ -65,6 +67,7 @@ class MeterModel {
     uint16_t m_settingB = 0;
     uint16_t m_writeSpace[0x2C] = {};  // what the configuration writes went to
     bool m_frozen = false;
+    int m_variant = 0;
     double m_energy[4] = {};                    // primary Wh, varh since the start
     double m_secondaryP = 0, m_secondaryQ = 0;  // total W, var before any scaling
     uint64_t m_lastMs = 0;

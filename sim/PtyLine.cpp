@@ -42,7 +42,7 @@ int BaudOf(speed_t s) {
 
 }  // namespace
 
-PtyLine::PtyLine(SimMeter& meter, bool verbose) : m_meter(meter), m_verbose(verbose) {
+PtyLine::PtyLine(ISimPeer& meter, bool verbose) : m_meter(meter), m_verbose(verbose) {
     m_startMs = Now();
 }
 

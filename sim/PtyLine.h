@@ -11,7 +11,7 @@
 
 class PtyLine : public IReplySink {
   public:
-    PtyLine(SimMeter& meter, bool verbose);
+    PtyLine(ISimPeer& meter, bool verbose);
     ~PtyLine() override;
     PtyLine(const PtyLine&) = delete;
     PtyLine& operator=(const PtyLine&) = delete;
@@ -38,7 +38,7 @@ class PtyLine : public IReplySink {
     void FlushDue();
     void HandleFrame();
 
-    SimMeter& m_meter;
+    ISimPeer& m_meter;  // one meter or a bus of them
     bool m_verbose;
     int m_master = -1, m_slave = -1;
     std::string m_path, m_link;

@@ -6,17 +6,23 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "modbus/AddressList.h"
 #include "sim/PtyLine.h"
 
 namespace {
 
 volatile bool g_stop = false;
+volatile sig_atomic_t g_muteToggles = 0;
 void OnSignal(int) {
     g_stop = true;
+}
+void OnUsr1(int) {
+    g_muteToggles = g_muteToggles + 1;
 }
 
 const char kUsage[] =
@@ -25,7 +31,8 @@ const char kUsage[] =
     "prints the terminal's path. The console reaches it as COMn with KX880_COMn=<path>.\n"
     "\n"
     "  --link PATH        also make PATH a symbolic link to the terminal (removed on exit)\n"
-    "  --address N        slave address, 0-255 (default 1)\n"
+    "  --address LIST     slave address, 0-255 (default 1); several (1,2,3 or 1-8) put that\n"
+    "                     many independent meters on the one line, each with its own values\n"
     "  --baud N           the meter's baud rate: 1200, 2400, 4800, 9600, 19200 (default 9600)\n"
     "  --parity P         the meter's parity: none, odd, even (default none)\n"
     "  --pt N --ct N      PT and CT ratios, 1-65535 (default 1)\n"
@@ -35,8 +42,10 @@ const char kUsage[] =
     "                     power divided by 4 (default 0)\n"
     "  --energy-exponent N  energy counters in units of 10^N Wh (0-6, default 0)\n"
     "  --frozen           hold the measurements still (for exact tests)\n"
-    "  --set REG=VALUE    set measurement register REG (0-44, decimal or 0x..) to VALUE;\n"
-    "                     implies --frozen; may be repeated\n"
+    "  --set [ADDR:]REG=VALUE  set measurement register REG (0-44, decimal or 0x..) to\n"
+    "                     VALUE, in every meter or in the one at ADDR; implies --frozen;\n"
+    "                     may be repeated\n"
+    "  --mute-on-usr1 ADDR  each SIGUSR1 silences the meter at ADDR, or lets it speak again\n"
     "  --status V,I       send these two limit-status bytes behind each measurement\n"
     "                     response (by default none: a plain Modbus slave)\n"
     "  --faults LIST      faults to inject, comma-separated: silence, noise-before,\n"
@@ -75,7 +84,16 @@ LineFault FaultNamed(const std::string& name) {
     Die("--faults: unknown fault \"" + name + "\"");
 }
 
+struct RegisterSet {
+    int address;  // -1: every meter
+    int reg;
+    uint16_t value;
+};
+
 struct Options {
+    std::vector<uint8_t> addresses{1};
+    std::vector<RegisterSet> sets;
+    int muteAddress = -1;
     std::string link;
     bool verbose = false;
     std::vector<LineFault> faults;
@@ -103,6 +121,7 @@ Options Parse(int argc, char** argv, MeterModel& model) {
         kRate,
         kSeed,
         kVerbose,
+        kMute,
         kHelp
     };
     static const option longOptions[] = {{"link", required_argument, nullptr, kLink},
@@ -122,6 +141,7 @@ Options Parse(int argc, char** argv, MeterModel& model) {
                                          {"fault-rate", required_argument, nullptr, kRate},
                                          {"seed", required_argument, nullptr, kSeed},
                                          {"verbose", no_argument, nullptr, kVerbose},
+                                         {"mute-on-usr1", required_argument, nullptr, kMute},
                                          {"help", no_argument, nullptr, kHelp},
                                          {nullptr, 0, nullptr, 0}};
     Options o;
@@ -131,8 +151,14 @@ Options Parse(int argc, char** argv, MeterModel& model) {
             case kLink:
                 o.link = optarg;
                 break;
-            case kAddress:
-                model.SetAddress(static_cast<uint8_t>(Number("address", optarg, 0, 255)));
+            case kAddress: {
+                std::string error;
+                o.addresses = ParseAddressList(optarg, 0, 255, error);
+                if (o.addresses.empty()) Die("--address: " + error);
+                break;
+            }
+            case kMute:
+                o.muteAddress = static_cast<int>(Number("mute-on-usr1", optarg, 0, 255));
                 break;
             case kBaud: {
                 long b = Number("baud", optarg, 1200, 19200);
@@ -179,10 +205,14 @@ Options Parse(int argc, char** argv, MeterModel& model) {
             case kSet: {
                 auto kv = Split(optarg, '=');
                 if (kv.size() != 2)
-                    Die("--set: expected REG=VALUE, got \"" + std::string(optarg) + "\"");
+                    Die("--set: expected [ADDR:]REG=VALUE, got \"" + std::string(optarg) + "\"");
+                auto where = Split(kv[0], ':');
+                if (where.size() > 2) Die("--set: \"" + kv[0] + "\" is not [ADDR:]REG");
+                const int addr =
+                    where.size() == 2 ? int(Number("set", where[0].c_str(), 0, 255)) : -1;
                 model.Freeze(true);
-                model.SetMeasurement(static_cast<int>(Number("set", kv[0].c_str(), 0, 44)),
-                                     static_cast<uint16_t>(Number("set", kv[1].c_str(), 0, 65535)));
+                o.sets.push_back({addr, int(Number("set", where.back().c_str(), 0, 44)),
+                                  static_cast<uint16_t>(Number("set", kv[1].c_str(), 0, 65535))});
                 break;
             }
             case kStatus: {
@@ -223,18 +253,52 @@ Options Parse(int argc, char** argv, MeterModel& model) {
 
 }  // namespace
 
+// The meters on the line: each hears every request and answers only its own address.
+class Bus : public ISimPeer {
+  public:
+    Bus(const MeterModel& common, const Options& o) {
+        for (size_t k = 0; k < o.addresses.size(); ++k) {
+            auto model = std::make_unique<MeterModel>(common);
+            model->SetAddress(o.addresses[k]);
+            model->SetVariant(static_cast<int>(k));
+            for (const RegisterSet& s : o.sets)
+                if (s.address < 0 || s.address == o.addresses[k])
+                    model->SetMeasurement(s.reg, s.value);
+            auto meter = std::make_unique<SimMeter>(*model, o.seed + static_cast<uint32_t>(k));
+            meter->sendsStatusBytes = o.statusBytes;
+            if (!o.faults.empty()) meter->SetRandomFaults(o.faultRate, o.faults);
+            m_models.push_back(std::move(model));
+            m_meters.push_back(std::move(meter));
+        }
+        m_mute = o.muteAddress;
+    }
+    void OnReceive(const ByteBlock& bytes, double nowMs, const LineSettings& line,
+                   IReplySink& sink) override {
+        const bool muted = g_muteToggles % 2 == 1;
+        for (size_t k = 0; k < m_meters.size(); ++k)
+            if (!(muted && m_models[k]->Address() == m_mute))
+                m_meters[k]->OnReceive(bytes, nowMs, line, sink);
+    }
+
+  private:
+    std::vector<std::unique_ptr<MeterModel>> m_models;
+    std::vector<std::unique_ptr<SimMeter>> m_meters;
+    int m_mute = -1;
+};
+
 int main(int argc, char** argv) {
     MeterModel model;
     Options o = Parse(argc, argv, model);
-    SimMeter meter(model, o.seed);
-    meter.sendsStatusBytes = o.statusBytes;
-    if (!o.faults.empty()) meter.SetRandomFaults(o.faultRate, o.faults);
+    Bus meter(model, o);
 
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);
+    struct sigaction usr1 {};
+    usr1.sa_handler = OnUsr1;
+    sigaction(SIGUSR1, &usr1, nullptr);
 
     PtyLine line(meter, o.verbose);
     std::string error;

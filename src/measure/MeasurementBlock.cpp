@@ -11,48 +11,87 @@ struct Entry {
     int reg;
     Kind kind;
     Scaling scaling;
-    int control;
     Ladder ladder;  // for the ranged quantities
 };
 
-// The shown registers in address order; the others are read but not shown.
-constexpr Entry kMap[] = {
+using Q = QuantityKind;
+
+// The shown registers in address order; the others are read but not shown. The derived
+// mean line voltage comes last and has no register of its own.
+constexpr Entry kMap[kQuantityCount - 1] = {
     // Phase A, B and C share one layout of eight registers.
-    {0x00, Kind::U16, Scaling::Voltage, 1001, Ladder::Voltage},
-    {0x01, Kind::U16, Scaling::Voltage, 1026, Ladder::Voltage},
-    {0x02, Kind::U16, Scaling::Current, 1030, Ladder::Current},
-    {0x04, Kind::S16, Scaling::Power, 1034, Ladder::ActivePower},
-    {0x05, Kind::S16, Scaling::PowerFactor, 1046, Ladder::Voltage},
-    {0x06, Kind::S16, Scaling::Power, 1038, Ladder::ReactivePower},
-    {0x07, Kind::U16, Scaling::Apparent, 1042, Ladder::ApparentPower},
-    {0x08, Kind::U16, Scaling::Voltage, 1002, Ladder::Voltage},
-    {0x09, Kind::U16, Scaling::Voltage, 1027, Ladder::Voltage},
-    {0x0A, Kind::U16, Scaling::Current, 1031, Ladder::Current},
-    {0x0C, Kind::S16, Scaling::Power, 1035, Ladder::ActivePower},
-    {0x0D, Kind::S16, Scaling::PowerFactor, 1047, Ladder::Voltage},
-    {0x0E, Kind::S16, Scaling::Power, 1039, Ladder::ReactivePower},
-    {0x0F, Kind::U16, Scaling::Apparent, 1043, Ladder::ApparentPower},
-    {0x10, Kind::U16, Scaling::Voltage, 1003, Ladder::Voltage},
-    {0x11, Kind::U16, Scaling::Voltage, 1028, Ladder::Voltage},
-    {0x12, Kind::U16, Scaling::Current, 1032, Ladder::Current},
-    {0x14, Kind::S16, Scaling::Power, 1036, Ladder::ActivePower},
-    {0x15, Kind::S16, Scaling::PowerFactor, 1048, Ladder::Voltage},
-    {0x16, Kind::S16, Scaling::Power, 1040, Ladder::ReactivePower},
-    {0x17, Kind::U16, Scaling::Apparent, 1044, Ladder::ApparentPower},
+    {0x00, Kind::U16, Scaling::Voltage, Ladder::Voltage},
+    {0x01, Kind::U16, Scaling::Voltage, Ladder::Voltage},
+    {0x02, Kind::U16, Scaling::Current, Ladder::Current},
+    {0x04, Kind::S16, Scaling::Power, Ladder::ActivePower},
+    {0x05, Kind::S16, Scaling::PowerFactor, Ladder::Voltage},
+    {0x06, Kind::S16, Scaling::Power, Ladder::ReactivePower},
+    {0x07, Kind::U16, Scaling::Apparent, Ladder::ApparentPower},
+    {0x08, Kind::U16, Scaling::Voltage, Ladder::Voltage},
+    {0x09, Kind::U16, Scaling::Voltage, Ladder::Voltage},
+    {0x0A, Kind::U16, Scaling::Current, Ladder::Current},
+    {0x0C, Kind::S16, Scaling::Power, Ladder::ActivePower},
+    {0x0D, Kind::S16, Scaling::PowerFactor, Ladder::Voltage},
+    {0x0E, Kind::S16, Scaling::Power, Ladder::ReactivePower},
+    {0x0F, Kind::U16, Scaling::Apparent, Ladder::ApparentPower},
+    {0x10, Kind::U16, Scaling::Voltage, Ladder::Voltage},
+    {0x11, Kind::U16, Scaling::Voltage, Ladder::Voltage},
+    {0x12, Kind::U16, Scaling::Current, Ladder::Current},
+    {0x14, Kind::S16, Scaling::Power, Ladder::ActivePower},
+    {0x15, Kind::S16, Scaling::PowerFactor, Ladder::Voltage},
+    {0x16, Kind::S16, Scaling::Power, Ladder::ReactivePower},
+    {0x17, Kind::U16, Scaling::Apparent, Ladder::ApparentPower},
     // Totals.
-    {0x18, Kind::U16, Scaling::Current, 1050, Ladder::Current},
-    {0x19, Kind::U16, Scaling::Voltage, 1000, Ladder::Voltage},
-    {0x1A, Kind::U16, Scaling::Current, 1029, Ladder::Current},
-    {0x1B, Kind::U16, Scaling::Frequency, 1049, Ladder::Voltage},
-    {0x1C, Kind::S16, Scaling::Power, 1033, Ladder::ActivePower},
-    {0x1D, Kind::S16, Scaling::PowerFactor, 1045, Ladder::Voltage},
-    {0x1E, Kind::S16, Scaling::Power, 1037, Ladder::ReactivePower},
-    {0x1F, Kind::U16, Scaling::Apparent, 1041, Ladder::ApparentPower},
+    {0x18, Kind::U16, Scaling::Current, Ladder::Current},
+    {0x19, Kind::U16, Scaling::Voltage, Ladder::Voltage},
+    {0x1A, Kind::U16, Scaling::Current, Ladder::Current},
+    {0x1B, Kind::U16, Scaling::Frequency, Ladder::Voltage},
+    {0x1C, Kind::S16, Scaling::Power, Ladder::ActivePower},
+    {0x1D, Kind::S16, Scaling::PowerFactor, Ladder::Voltage},
+    {0x1E, Kind::S16, Scaling::Power, Ladder::ReactivePower},
+    {0x1F, Kind::U16, Scaling::Apparent, Ladder::ApparentPower},
     // Energy counters: low word first.
-    {0x21, Kind::U32, Scaling::Energy, 1053, Ladder::ForwardActiveEnergy},
-    {0x23, Kind::U32, Scaling::Energy, 1054, Ladder::ReverseActiveEnergy},
-    {0x25, Kind::U32, Scaling::Energy, 1055, Ladder::ForwardReactiveEnergy},
-    {0x27, Kind::U32, Scaling::Energy, 1056, Ladder::ReverseReactiveEnergy},
+    {0x21, Kind::U32, Scaling::Energy, Ladder::ForwardActiveEnergy},
+    {0x23, Kind::U32, Scaling::Energy, Ladder::ReverseActiveEnergy},
+    {0x25, Kind::U32, Scaling::Energy, Ladder::ForwardReactiveEnergy},
+    {0x27, Kind::U32, Scaling::Energy, Ladder::ReverseReactiveEnergy},
+};
+
+constexpr QuantityInfo kQuantities[kQuantityCount] = {
+    {"voltage_a", Q::Voltage, "a", 1001},
+    {"line_voltage_ca", Q::LineVoltage, "ca", 1026},
+    {"current_a", Q::Current, "a", 1030},
+    {"active_power_a", Q::ActivePower, "a", 1034},
+    {"power_factor_a", Q::PowerFactor, "a", 1046},
+    {"reactive_power_a", Q::ReactivePower, "a", 1038},
+    {"apparent_power_a", Q::ApparentPower, "a", 1042},
+    {"voltage_b", Q::Voltage, "b", 1002},
+    {"line_voltage_ab", Q::LineVoltage, "ab", 1027},
+    {"current_b", Q::Current, "b", 1031},
+    {"active_power_b", Q::ActivePower, "b", 1035},
+    {"power_factor_b", Q::PowerFactor, "b", 1047},
+    {"reactive_power_b", Q::ReactivePower, "b", 1039},
+    {"apparent_power_b", Q::ApparentPower, "b", 1043},
+    {"voltage_c", Q::Voltage, "c", 1003},
+    {"line_voltage_bc", Q::LineVoltage, "bc", 1028},
+    {"current_c", Q::Current, "c", 1032},
+    {"active_power_c", Q::ActivePower, "c", 1036},
+    {"power_factor_c", Q::PowerFactor, "c", 1048},
+    {"reactive_power_c", Q::ReactivePower, "c", 1040},
+    {"apparent_power_c", Q::ApparentPower, "c", 1044},
+    {"current_zero_sequence", Q::Current, "zero_sequence", 1050},
+    {"voltage_mean", Q::Voltage, "mean", 1000},
+    {"current_mean", Q::Current, "mean", 1029},
+    {"frequency", Q::Frequency, "", 1049},
+    {"active_power_total", Q::ActivePower, "total", 1033},
+    {"power_factor_total", Q::PowerFactor, "total", 1045},
+    {"reactive_power_total", Q::ReactivePower, "total", 1037},
+    {"apparent_power_total", Q::ApparentPower, "total", 1041},
+    {"active_energy_forward", Q::ActiveEnergy, "forward", 1053},
+    {"active_energy_reverse", Q::ActiveEnergy, "reverse", 1054},
+    {"reactive_energy_forward", Q::ReactiveEnergy, "forward", 1055},
+    {"reactive_energy_reverse", Q::ReactiveEnergy, "reverse", 1056},
+    {"line_voltage_mean", Q::LineVoltage, "mean", 1025},
 };
 
 uint16_t Reg(const uint8_t* data, int n) {
@@ -100,13 +139,41 @@ std::string Text(double value, const Entry& e) {
 
 }  // namespace
 
-std::vector<FieldText> DecodeMeasurementTexts(const uint8_t* data, const Scales& scales) {
+const char* UnitOf(QuantityKind kind) {
+    static const char* const units[] = {"V", "V", "A", "W", "var", "VA", "", "Hz", "Wh", "varh"};
+    return units[static_cast<int>(kind)];
+}
+
+const QuantityInfo (&Quantities())[kQuantityCount] {
+    return kQuantities;
+}
+
+int QuantityIndex(const std::string& key) {
+    for (int k = 0; k < kQuantityCount; ++k)
+        if (key == kQuantities[k].key) return k;
+    return -1;
+}
+
+MeasurementValues DecodeMeasurementValues(const uint8_t* data, const Scales& scales) {
+    MeasurementValues v{};
+    for (size_t k = 0; k < std::size(kMap); ++k)
+        v[k] = Scaled(Raw(data, kMap[k]), kMap[k].scaling, scales);
+    // The mean line voltage: the three line voltages summed raw, then scaled.
+    const double lineSum = double(Reg(data, 0x01)) + Reg(data, 0x09) + Reg(data, 0x11);
+    v[kQuantityCount - 1] = lineSum * scales.pt / 100 / 3;
+    return v;
+}
+
+std::vector<FieldText> MeasurementTexts(const MeasurementValues& values) {
     std::vector<FieldText> out;
-    out.reserve(std::size(kMap) + 1);
-    for (const Entry& e : kMap)
-        out.push_back({e.control, Text(Scaled(Raw(data, e), e.scaling, scales), e)});
-    // The combined line voltage: the mean of the three line voltages, summed raw.
-    double lineSum = double(Reg(data, 0x01)) + Reg(data, 0x09) + Reg(data, 0x11);
-    out.push_back({1025, FormatQuantity(lineSum * scales.pt / 100 / 3, Ladder::Voltage)});
+    out.reserve(kQuantityCount);
+    for (size_t k = 0; k < std::size(kMap); ++k)
+        out.push_back({kQuantities[k].control, Text(values[k], kMap[k])});
+    out.push_back({kQuantities[kQuantityCount - 1].control,
+                   FormatQuantity(values[kQuantityCount - 1], Ladder::Voltage)});
     return out;
+}
+
+std::vector<FieldText> DecodeMeasurementTexts(const uint8_t* data, const Scales& scales) {
+    return MeasurementTexts(DecodeMeasurementValues(data, scales));
 }

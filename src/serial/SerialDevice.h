@@ -32,4 +32,7 @@ class ISerialDevice {
     virtual PortStatus Pending(size_t& count) = 0;
     // Up to max bytes, oldest first; the rest stays queued.
     virtual PortStatus Read(size_t max, ByteBlock& out) = 0;
+    // Blocks until bytes are waiting or timeoutMs has passed (a blocking reader such as the
+    // poller; the console never waits this way).
+    virtual PortStatus WaitForInput(int timeoutMs) = 0;
 };

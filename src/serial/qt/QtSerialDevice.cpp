@@ -173,3 +173,12 @@ PortStatus QtSerialDevice::Read(size_t max, ByteBlock& out) {
     out.assign(data.begin(), data.end());
     return PortStatus{};
 }
+
+PortStatus QtSerialDevice::WaitForInput(int timeoutMs) {
+    if (!d->lost.ok()) return d->TakeLoss();
+    if (d->port.bytesAvailable() > 0) return PortStatus{};
+    d->port.waitForReadyRead(timeoutMs);
+    if (!d->lost.ok()) return d->TakeLoss();
+    if (d->port.error() == QSerialPort::TimeoutError) d->port.clearError();
+    return d->Status();
+}

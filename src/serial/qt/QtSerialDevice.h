@@ -18,6 +18,7 @@ class QtSerialDevice : public ISerialDevice {
     PortStatus Write(const ByteBlock& bytes) override;
     PortStatus Pending(size_t& count) override;
     PortStatus Read(size_t max, ByteBlock& out) override;
+    PortStatus WaitForInput(int timeoutMs) override;
 
   private:
     struct Impl;

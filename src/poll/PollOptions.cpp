@@ -1,0 +1,125 @@
+#include "poll/PollOptions.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QStringList>
+#include <set>
+
+#include "modbus/AddressList.h"
+
+namespace {
+
+const std::set<long> kBauds = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+
+struct Parsed {
+    QCommandLineParser& p;
+    std::string& error;
+
+    // A whole number from min to max, or an error naming the option.
+    std::optional<long> Number(const QString& name, long min, long max) {
+        bool ok = false;
+        const long v = p.value(name).toLong(&ok);
+        if (ok && v >= min && v <= max) return v;
+        error = "--" + name.toStdString() + ": \"" + p.value(name).toStdString() +
+                "\" is not a whole number from " + std::to_string(min) + " to " +
+                std::to_string(max);
+        return std::nullopt;
+    }
+};
+
+void AddOptions(QCommandLineParser& p) {
+    p.setApplicationDescription(
+        "Reads KX880 power meters on one RS-485 bus continuously and writes their values in\n"
+        "physical units (scaled by each meter's PT, CT, Urg flag and energy exponent).\n"
+        "Read-only: it never writes to a meter.");
+    p.addHelpOption();
+    p.addOptions({
+        {"port", "Serial port: COMn (named as the console names it), a device path.", "port"},
+        {"baud", "Baud rate of the bus: 1200 to 115200.", "rate", "9600"},
+        {"parity", "Parity: none (2 stop bits), odd or even (1 stop bit).", "parity", "none"},
+        {"address", "Meter addresses, 1-255: 1,3,5-8 polls those meters in turn.", "list"},
+        {"interval", "Period of a whole round in ms; 0 polls back to back at line speed.", "ms",
+         "0"},
+        {"count", "Stop after this many rounds; 0 runs until SIGINT or SIGTERM.", "rounds", "0"},
+        {"timeout", "Reply timeout in ms; 0 derives it from the wire time plus 100 ms.", "ms", "0"},
+        {"format", "Output: table (default on a terminal), csv (default otherwise), jsonl.",
+         "format"},
+        {"output", "Append the output to this file, flushed line by line.", "file"},
+        {"name", "Name of the bus in the outputs (default: from the port).", "name"},
+    });
+}
+
+std::nullopt_t Fail(std::string& error, std::string why) {
+    error = std::move(why);
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::string BusNameFromPort(const std::string& port) {
+    std::string base = port.substr(port.find_last_of('/') + 1);
+    std::string out;
+    for (char c : base) out += (std::isalnum(static_cast<unsigned char>(c)) || c == '-') ? c : '_';
+    return out.empty() ? "bus" : out;
+}
+
+std::optional<PollOptions> ParsePollOptions(const std::vector<std::string>& args,
+                                            bool stdoutIsTerminal, std::string& error) {
+    QCommandLineParser p;
+    AddOptions(p);
+    QStringList list;
+    for (const auto& a : args) list << QString::fromStdString(a);
+    if (!p.parse(list)) {
+        error = p.errorText().toStdString();
+        return std::nullopt;
+    }
+    if (p.isSet("help")) p.showHelp(0);
+    if (!p.positionalArguments().isEmpty()) {
+        error = "unexpected argument \"" + p.positionalArguments().first().toStdString() + "\"";
+        return std::nullopt;
+    }
+    Parsed in{p, error};
+    PollOptions o;
+    if (!p.isSet("port")) return Fail(error, "--port is required");
+    if (!p.isSet("address")) return Fail(error, "--address is required");
+    o.port = p.value("port").toStdString();
+    o.bus = p.isSet("name") ? p.value("name").toStdString() : BusNameFromPort(o.port);
+    auto baud = in.Number("baud", 1, 10000000);
+    if (!baud) return std::nullopt;
+    if (!kBauds.count(*baud))
+        return Fail(error, "--baud: " + std::to_string(*baud) +
+                               " is not a rate of this bus (1200, 2400, 4800, 9600, 19200, 38400, "
+                               "57600, 115200)");
+    o.line.baud = o.config.baud = static_cast<int>(*baud);
+    const std::string parity = p.value("parity").toStdString();
+    if (parity == "none")
+        o.line.parity = LineSettings::Parity::None, o.line.stopBits = LineSettings::StopBits::Two;
+    else if (parity == "odd" || parity == "even")
+        o.line.parity = parity == "odd" ? LineSettings::Parity::Odd : LineSettings::Parity::Even,
+        o.line.stopBits = LineSettings::StopBits::One;
+    else
+        return Fail(error, "--parity: \"" + parity + "\" is not none, odd or even");
+    std::string why;
+    o.config.addresses = ParseAddressList(p.value("address").toStdString(), 1, 255, why);
+    if (o.config.addresses.empty())
+        return Fail(error, "--address: " + why + " (0 is the broadcast address, never polled)");
+    auto interval = in.Number("interval", 0, 86400000);
+    auto count = in.Number("count", 0, 1L << 40);
+    auto timeout = interval && count ? in.Number("timeout", 0, 60000) : std::nullopt;
+    if (!timeout) return std::nullopt;
+    o.config.intervalMs = double(*interval), o.config.rounds = *count;
+    o.config.timeoutMs = double(*timeout);
+    const std::string format = p.isSet("format") ? p.value("format").toStdString()
+                               : stdoutIsTerminal && !p.isSet("output") ? "table"
+                                                                        : "csv";
+    if (format == "table")
+        o.format = OutputFormat::Table;
+    else if (format == "csv")
+        o.format = OutputFormat::Csv;
+    else if (format == "jsonl")
+        o.format = OutputFormat::Jsonl;
+    else
+        return Fail(error, "--format: \"" + format + "\" is not table, csv or jsonl");
+    o.outputFile = p.value("output").toStdString();
+    return o;
+}

@@ -1,0 +1,28 @@
+// The command line of kx880-poll.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "poll/PollEngine.h"
+
+enum class OutputFormat { Table, Csv, Jsonl };
+
+struct PollOptions {
+    std::string port;   // as given: COMn, a device path
+    std::string bus;    // the bus's name in outputs
+    LineSettings line;  // stop bits follow the parity: 2 without, 1 with
+    PollConfig config;
+    OutputFormat format = OutputFormat::Csv;
+    std::string outputFile;  // empty: standard output
+};
+
+// The options, or nothing with one line naming what is wrong in error. --help and
+// --version print and exit; stdoutIsTerminal picks the default format.
+std::optional<PollOptions> ParsePollOptions(const std::vector<std::string>& args,
+                                            bool stdoutIsTerminal, std::string& error);
+
+// The name of a bus from its port: "COM1", "ttyUSB0", "usb-FTDI_..."; letters, digits,
+// '-' and '_' only, so that it can stand in topics and labels.
+std::string BusNameFromPort(const std::string& port);

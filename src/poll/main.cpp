@@ -1,0 +1,104 @@
+// kx880-poll: reads KX880 meters on one bus at line speed and writes their values.
+#include <signal.h>
+#include <unistd.h>
+
+#include <sys/stat.h>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <atomic>
+#include <cstdio>
+#include <regex>
+
+#include "poll/PollOptions.h"
+#include "poll/out/Writers.h"
+#include "serial/PortNaming.h"
+#include "serial/qt/QtSerialDevice.h"
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+void OnSignal(int) {
+    g_stop = true;
+}
+
+// COMn as the console names it; anything else is a device path.
+std::string DevicePath(const std::string& port) {
+    std::smatch m;
+    if (std::regex_match(port, m, std::regex("COM([0-9]{1,3})", std::regex::icase)))
+        return SystemPortDevice(std::stoi(m[1]));
+    return port;
+}
+
+void Say(const std::string& text) {
+    std::fprintf(stderr, "kx880-poll: %s\n", text.c_str());
+}
+
+[[noreturn]] void Refuse(const std::string& text) {
+    std::fprintf(stderr, "kx880-poll: %s\n(kx880-poll --help lists the options)\n", text.c_str());
+    std::exit(2);
+}
+
+void PrintSummary(const std::vector<MeterHealth>& health) {
+    for (const MeterHealth& h : health)
+        std::fprintf(stderr,
+                     "kx880-poll: meter %u: %llu good replies, %llu timeouts, %llu bad frames, "
+                     "%llu exceptions%s%s\n",
+                     h.address, (unsigned long long)h.ok, (unsigned long long)h.timeouts,
+                     (unsigned long long)h.crcErrors, (unsigned long long)h.exceptions,
+                     h.lastError.empty() ? "" : "; last error: ", h.lastError.c_str());
+}
+
+std::unique_ptr<IReadingSink> MakeWriter(const PollOptions& o, std::FILE* out, bool fresh) {
+    switch (o.format) {
+        case OutputFormat::Table:
+            return MakeTableWriter(out, o.bus);
+        case OutputFormat::Jsonl:
+            return MakeJsonlWriter(out, o.bus);
+        default:
+            return MakeCsvWriter(out, o.bus, fresh);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("kx880-poll");
+    std::vector<std::string> args(argv, argv + argc);
+    std::string error;
+    auto options = ParsePollOptions(args, isatty(STDOUT_FILENO), error);
+    if (!options) Refuse(error);
+    const PollOptions& o = *options;
+
+    const std::string path = DevicePath(o.port);
+    if (path.empty()) Refuse("--port: " + o.port + " names no device");
+    auto line = MakeSerialPollLine(std::make_unique<QtSerialDevice>(), o.port, path, o.line);
+    if (PortStatus st = line->Open(); !st.ok())
+        Refuse("cannot open " + o.port + (path != o.port ? " (" + path + ")" : "") + ": " +
+               st.detail);
+
+    // The output file is touched only once the port is open: a refused start writes nothing.
+    std::FILE* out = stdout;
+    bool fresh = true;
+    if (!o.outputFile.empty()) {
+        struct stat before {};
+        fresh = stat(o.outputFile.c_str(), &before) != 0 || before.st_size == 0;
+        out = std::fopen(o.outputFile.c_str(), "a");
+        if (!out) Refuse("cannot open " + o.outputFile + " for appending");
+    }
+    auto writer = MakeWriter(o, out, fresh);
+
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+
+    PollEngine engine(*line, o.config, {writer.get()}, Say,
+                      [] { return QDateTime::currentMSecsSinceEpoch(); });
+    engine.Run(g_stop);
+    writer->Finish();
+    std::fflush(out);
+    PrintSummary(engine.Health());
+    if (out != stdout) std::fclose(out);
+    return 0;
+}

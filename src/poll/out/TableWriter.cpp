@@ -1,0 +1,89 @@
+#include <cmath>
+#include <map>
+
+#include "measure/Format.h"
+#include "poll/out/OutputText.h"
+#include "poll/out/Writers.h"
+
+namespace {
+
+// The columns of the live table: a quantity each, ranged as the console ranges it.
+struct Column {
+    const char* title;
+    const char* key;
+};
+constexpr Column kColumns[] = {
+    {"U mean", "voltage_mean"},          {"U line", "line_voltage_mean"},
+    {"I mean", "current_mean"},          {"P total", "active_power_total"},
+    {"Q total", "reactive_power_total"}, {"S total", "apparent_power_total"},
+    {"PF", "power_factor_total"},        {"f", "frequency"},
+    {"Ep+", "active_energy_forward"},    {"Eq+", "reactive_energy_forward"},
+};
+
+std::string Cell(const Reading& r, int q) {
+    const double v = r.values[q];
+    if (std::isnan(v)) return "-";
+    switch (Quantities()[q].kind) {
+        case QuantityKind::Voltage:
+        case QuantityKind::LineVoltage:
+            return FormatQuantity(v, Ladder::Voltage);
+        case QuantityKind::Current:
+            return FormatQuantity(v, Ladder::Current);
+        case QuantityKind::ActivePower:
+            return FormatQuantity(v, Ladder::ActivePower);
+        case QuantityKind::ReactivePower:
+            return FormatQuantity(v, Ladder::ReactivePower);
+        case QuantityKind::ApparentPower:
+            return FormatQuantity(v, Ladder::ApparentPower);
+        case QuantityKind::PowerFactor:
+            return FormatPowerFactor(v);
+        case QuantityKind::Frequency:
+            return FormatFrequency(v);
+        case QuantityKind::ActiveEnergy:
+            return FormatQuantity(v, Ladder::ForwardActiveEnergy);
+        case QuantityKind::ReactiveEnergy:
+            return FormatQuantity(v, Ladder::ForwardReactiveEnergy);
+    }
+    return "?";
+}
+
+std::string Pad(const std::string& s, size_t width) {
+    return s.size() >= width ? s + " " : s + std::string(width - s.size(), ' ');
+}
+
+class TableWriter : public IReadingSink {
+  public:
+    TableWriter(std::FILE* out, std::string bus) : m_out(out), m_bus(std::move(bus)) {}
+    void OnReading(const Reading& r) override { m_last[r.address] = r; }
+
+    void OnRoundEnd(const std::vector<MeterHealth>& health) override {
+        std::string s = "\x1b[H\x1b[2J" + m_bus + "\n" + Pad("addr", 6) + Pad("state", 10);
+        for (const Column& c : kColumns) s += Pad(c.title, 16);
+        s += "\n";
+        for (const MeterHealth& h : health) {
+            s += Pad(std::to_string(h.address), 6) + Pad(h.answering ? "ok" : "silent", 10);
+            auto it = m_last.find(h.address);
+            for (const Column& c : kColumns)
+                s += Pad(it == m_last.end() ? "-" : Cell(it->second, QuantityIndex(c.key)), 16);
+            s += "\n";
+        }
+        for (const MeterHealth& h : health)
+            s += "meter " + std::to_string(h.address) + ": " + std::to_string(h.ok) + " ok, " +
+                 std::to_string(h.timeouts) + " timeouts, " + std::to_string(h.crcErrors) +
+                 " bad frames, " + std::to_string(h.exceptions) + " exceptions" +
+                 (h.lastError.empty() ? "" : "; last: " + h.lastError) + "\n";
+        std::fputs(s.c_str(), m_out);
+        std::fflush(m_out);
+    }
+
+  private:
+    std::FILE* m_out;
+    std::string m_bus;
+    std::map<uint8_t, Reading> m_last;
+};
+
+}  // namespace
+
+std::unique_ptr<IReadingSink> MakeTableWriter(std::FILE* out, std::string bus) {
+    return std::make_unique<TableWriter>(out, std::move(bus));
+}
