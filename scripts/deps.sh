@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev qt6-serialport-dev libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     fonts-wqy-zenhei
-    xvfb xauth mbpoll
+    xvfb xauth mbpoll python3
     clang libclang-rt-14-dev
     locales
 )
