@@ -1,9 +1,19 @@
 #include <cmath>
+#include <vector>
 
 #include "poll/out/OutputText.h"
 #include "poll/out/Writers.h"
 
 namespace {
+
+std::string Join(const std::vector<std::string>& fields) {
+    std::string line;
+    for (size_t k = 0; k < fields.size(); ++k) {
+        if (k) line += ',';
+        line += fields[k];
+    }
+    return line;
+}
 
 class CsvWriter : public IReadingSink {
   public:
@@ -12,15 +22,16 @@ class CsvWriter : public IReadingSink {
     }
 
     void OnReading(const Reading& r) override {
-        std::string line =
-            IsoUtc(r.unixMs) + "," + CsvField(m_bus) + "," + std::to_string(r.address);
-        for (double v : r.values) line += "," + NumberText(v);
+        std::vector<std::string> fields = {IsoUtc(r.unixMs), CsvField(m_bus),
+                                           std::to_string(r.address)};
+        for (double v : r.values) fields.push_back(NumberText(v));
         for (long p : {long(r.params.pt), long(r.params.ct), long(r.params.wiring),
                        long(r.params.urgFactor), long(r.params.classFlag)})
-            line += "," + std::to_string(p);
-        line += "," + (r.energyScale ? std::to_string(r.energyScale) : std::string());
-        line += "," + Byte(r.voltageStatus) + "," + Byte(r.currentStatus);
-        WriteLine(line);
+            fields.push_back(std::to_string(p));
+        fields.push_back(r.energyScale ? std::to_string(r.energyScale) : std::string());
+        fields.push_back(Byte(r.voltageStatus));
+        fields.push_back(Byte(r.currentStatus));
+        WriteLine(Join(fields));
     }
 
   private:
@@ -28,7 +39,8 @@ class CsvWriter : public IReadingSink {
         std::string h = "time,bus,address";
         for (const QuantityInfo& q : Quantities()) {
             const std::string unit = UnitOf(q.kind);
-            h += "," + CsvField(std::string(q.key) + (unit.empty() ? "" : " [" + unit + "]"));
+            h += ',';
+            h += CsvField(std::string(q.key) + (unit.empty() ? "" : " [" + unit + "]"));
         }
         return h + ",pt,ct,wiring,urg_factor,class,energy_scale,voltage_status,current_status";
     }
