@@ -9,6 +9,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     fonts-wqy-zenhei
     xvfb xauth mbpoll python3
+    libmosquitto-dev mosquitto mosquitto-clients libcpp-httplib-dev prometheus
     clang libclang-rt-14-dev
     locales
 )

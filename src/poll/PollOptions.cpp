@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QStringList>
+#include <cstdio>
 #include <set>
 
 #include "modbus/AddressList.h"
@@ -45,13 +46,84 @@ void AddOptions(QCommandLineParser& p) {
         {"format", "Output: table (default on a terminal), csv (default otherwise), jsonl.",
          "format"},
         {"output", "Append the output to this file, flushed line by line.", "file"},
-        {"name", "Name of the bus in the outputs (default: from the port).", "name"},
+        {"name",
+         "Name of the bus in the outputs, topics and labels: letters, digits, - and _ "
+         "(default: from the port).",
+         "name"},
+        {"mqtt", "Publish to this MQTT broker (port 1883, 8883 with TLS, unless given).",
+         "host[:port]"},
+        {"mqtt-user", "MQTT user name.", "user"},
+        {"mqtt-password-file", "File whose first line is the MQTT password.", "file"},
+        {"mqtt-tls-ca", "CA certificate file; turns TLS on.", "file"},
+        {"mqtt-prefix", "Topic prefix: <prefix>/<bus>/<address>/state.", "prefix", "kx880"},
+        {"mqtt-client-id", "MQTT client id (default: kx880-poll-<bus>).", "id"},
+        {"mqtt-queue", "Messages kept while the broker is away; the oldest go first.", "count",
+         "10000"},
+        {"ha-discovery", "Publish Home Assistant MQTT discovery configs for every quantity."},
+        {"ha-prefix", "Home Assistant discovery prefix.", "prefix", "homeassistant"},
+        {"ha-cleanup", "Delete the discovery configs of this bus's meters no longer polled."},
+        {"http", "Serve /metrics (Prometheus) and /healthz on [ADDR]:PORT.", "[addr]:port"},
     });
 }
 
 std::nullopt_t Fail(std::string& error, std::string why) {
     error = std::move(why);
     return std::nullopt;
+}
+
+bool Refused(std::string& error, std::string why) {
+    error = std::move(why);
+    return false;
+}
+
+bool ParseMqtt(QCommandLineParser& p, MqttOptions& m, std::string& error) {
+    if (!p.isSet("mqtt")) {
+        for (const char* name :
+             {"mqtt-user", "mqtt-password-file", "mqtt-tls-ca", "mqtt-prefix", "mqtt-client-id",
+              "mqtt-queue", "ha-discovery", "ha-prefix", "ha-cleanup"})
+            if (p.isSet(name)) return Refused(error, std::string("--") + name + " needs --mqtt");
+        return true;
+    }
+    const std::string hostPort = p.value("mqtt").toStdString();
+    const size_t colon = hostPort.rfind(':');
+    m.host = hostPort.substr(0, colon);
+    m.tlsCaFile = p.value("mqtt-tls-ca").toStdString();
+    m.port = m.tlsCaFile.empty() ? 1883 : 8883;
+    if (colon != std::string::npos) {
+        bool ok = false;
+        m.port = QString::fromStdString(hostPort.substr(colon + 1)).toInt(&ok);
+        if (!ok || m.port < 1 || m.port > 65535) m.host.clear();
+    }
+    if (m.host.empty())
+        return Refused(error, "--mqtt: \"" + hostPort + "\" is not HOST or HOST:PORT");
+    m.user = p.value("mqtt-user").toStdString();
+    if (p.isSet("mqtt-password-file")) {
+        const std::string path = p.value("mqtt-password-file").toStdString();
+        std::FILE* f = std::fopen(path.c_str(), "r");
+        if (!f) return Refused(error, "--mqtt-password-file: cannot read " + path);
+        char line[1024] = {};
+        if (!std::fgets(line, sizeof line, f)) line[0] = 0;
+        std::fclose(f);
+        m.password = line;
+        while (!m.password.empty() && (m.password.back() == '\n' || m.password.back() == '\r'))
+            m.password.pop_back();
+    }
+    bool queueOk = false;
+    const long queue = p.value("mqtt-queue").toLong(&queueOk);
+    if (!queueOk || queue < 1 || queue > 10000000)
+        return Refused(error, "--mqtt-queue: \"" + p.value("mqtt-queue").toStdString() +
+                                  "\" is not a whole number from 1 to 10000000");
+    m.queueLimit = static_cast<size_t>(queue);
+    m.prefix = p.value("mqtt-prefix").toStdString();
+    m.clientId = p.value("mqtt-client-id").toStdString();
+    m.haDiscovery = p.isSet("ha-discovery");
+    m.haPrefix = p.value("ha-prefix").toStdString();
+    m.haCleanup = p.isSet("ha-cleanup");
+    if (m.haCleanup && !m.haDiscovery) return Refused(error, "--ha-cleanup needs --ha-discovery");
+    for (const std::string& t : {m.prefix, m.haPrefix})
+        if (t.empty() || t.find_first_of("+#") != std::string::npos)
+            return Refused(error, "--mqtt-prefix/--ha-prefix: \"" + t + "\" is not a topic prefix");
+    return true;
 }
 
 }  // namespace
@@ -84,6 +156,8 @@ std::optional<PollOptions> ParsePollOptions(const std::vector<std::string>& args
     if (!p.isSet("address")) return Fail(error, "--address is required");
     o.port = p.value("port").toStdString();
     o.bus = p.isSet("name") ? p.value("name").toStdString() : BusNameFromPort(o.port);
+    if (o.bus.empty() || o.bus != BusNameFromPort(o.bus))
+        return Fail(error, "--name: \"" + o.bus + "\" may hold only letters, digits, - and _");
     auto baud = in.Number("baud", 1, 10000000);
     if (!baud) return std::nullopt;
     if (!kBauds.count(*baud))
@@ -121,5 +195,8 @@ std::optional<PollOptions> ParsePollOptions(const std::vector<std::string>& args
     else
         return Fail(error, "--format: \"" + format + "\" is not table, csv or jsonl");
     o.outputFile = p.value("output").toStdString();
+    if (!ParseMqtt(p, o.mqtt, error)) return std::nullopt;
+    o.http = p.value("http").toStdString();
+    if (p.isSet("http") && o.http.empty()) return Fail(error, "--http: give [ADDR]:PORT");
     return o;
 }

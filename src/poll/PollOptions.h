@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "poll/PollEngine.h"
+#include "poll/out/Mqtt.h"
 
 enum class OutputFormat { Table, Csv, Jsonl };
 
@@ -16,6 +17,8 @@ struct PollOptions {
     PollConfig config;
     OutputFormat format = OutputFormat::Csv;
     std::string outputFile;  // empty: standard output
+    MqttOptions mqtt;        // host empty: no MQTT
+    std::string http;        // "[ADDR]:PORT" of /metrics; empty: none
 };
 
 // The options, or nothing with one line naming what is wrong in error. --help and

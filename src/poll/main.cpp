@@ -10,6 +10,8 @@
 #include <regex>
 
 #include "poll/PollOptions.h"
+#include "poll/out/Mqtt.h"
+#include "poll/out/Prometheus.h"
 #include "poll/out/Writers.h"
 #include "serial/PortNaming.h"
 #include "serial/qt/QtSerialDevice.h"
@@ -77,7 +79,9 @@ int main(int argc, char** argv) {
         Refuse("cannot open " + o.port + (path != o.port ? " (" + path + ")" : "") + ": " +
                st.detail);
 
-    // The output file is touched only once the port is open: a refused start writes nothing.
+    // Everything that can refuse the start comes first: a refused start writes nothing.
+    std::unique_ptr<IMetricsExporter> metrics;
+    if (!o.http.empty() && !(metrics = MakeMetricsExporter(o.http, o.bus, error))) Refuse(error);
     std::FILE* out = stdout;
     bool fresh = true;
     if (!o.outputFile.empty()) {
@@ -87,18 +91,29 @@ int main(int argc, char** argv) {
         if (!out) Refuse("cannot open " + o.outputFile + " for appending");
     }
     auto writer = MakeWriter(o, out, fresh);
+    std::vector<IReadingSink*> sinks = {writer.get()};
+    if (metrics) sinks.push_back(metrics.get());
+    std::unique_ptr<IMqttPublisher> mqtt;
+    if (!o.mqtt.host.empty()) {
+        mqtt = MakeMqttPublisher(o.mqtt, o.bus, o.config.addresses, Say);
+        sinks.push_back(mqtt.get());
+        if (metrics) metrics->SetDroppedSource([m = mqtt.get()] { return m->Dropped(); });
+    }
 
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
 
-    PollEngine engine(*line, o.config, {writer.get()}, Say,
+    PollEngine engine(*line, o.config, sinks, Say,
                       [] { return QDateTime::currentMSecsSinceEpoch(); });
     engine.Run(g_stop);
     writer->Finish();
     std::fflush(out);
     PrintSummary(engine.Health());
+    if (mqtt)
+        std::fprintf(stderr, "kx880-poll: MQTT: %llu messages dropped while the broker was away\n",
+                     (unsigned long long)mqtt->Dropped());
     if (out != stdout) std::fclose(out);
     return 0;
 }

@@ -84,8 +84,9 @@ struct EngineRig {
         PollConfig c;
         c.addresses = std::move(addresses);
         c.rounds = rounds;
-        return PollEngine(line, c, {&out}, [this](const std::string& n) { notices.push_back(n); },
-                          [this] { return int64_t(clock.NowMs()); });
+        return PollEngine(
+            line, c, {&out}, [this](const std::string& n) { notices.push_back(n); },
+            [this] { return int64_t(clock.NowMs()); });
     }
     double Voltage(const Reading& r) const { return r.values[QuantityIndex("voltage_a")]; }
 };
@@ -111,7 +112,8 @@ TEST(PollEngine, RoundsReadEachMeterScaledByItsOwnParameters) {
     for (size_t k = 0; k < 6; ++k) {
         const Reading& r = rig.out.readings[k];
         EXPECT_EQ(r.address, k % 2 ? 2 : 1);
-        EXPECT_DOUBLE_EQ(rig.Voltage(r), k % 2 ? 15.0 : 1000.0);  // 1500 x 1 / 100; 1000 x 100 / 100
+        EXPECT_DOUBLE_EQ(rig.Voltage(r),
+                         k % 2 ? 15.0 : 1000.0);  // 1500 x 1 / 100; 1000 x 100 / 100
     }
     // Parameter block once per meter, then one measurement read a round: 8 requests, each
     // answered after the line's own time (about 126 ms at 9600 bit/s), never a fixed wait.
@@ -183,9 +185,9 @@ TEST(PollEngine, ASilentMeterIsReportedOnceAndAgainWhenBackWhileTheOthersKeepThe
     } stopper{rig, silent};
     PollConfig c;
     c.addresses = {1, 2};
-    PollEngine run(rig.line, c, {&rig.out, &stopper},
-                   [&](const std::string& n) { rig.notices.push_back(n); },
-                   [&] { return int64_t(rig.clock.NowMs()); });
+    PollEngine run(
+        rig.line, c, {&rig.out, &stopper}, [&](const std::string& n) { rig.notices.push_back(n); },
+        [&] { return int64_t(rig.clock.NowMs()); });
     run.Run(rig.stop);
     ASSERT_EQ(rig.notices.size(), 2u);
     EXPECT_NE(rig.notices[0].find("meter 2 on bus stopped answering"), std::string::npos);
@@ -214,12 +216,13 @@ TEST(PollEngine, AVanishedPortIsReportedOnceAndReopened) {
     PollConfig c;
     c.addresses = {1};
     c.rounds = 8;
-    PollEngine engine(rig.line, c, {&rig.out, &unplugger},
-                      [&](const std::string& n) {
-                          rig.notices.push_back(n);
-                          if (n.find("lost") != std::string::npos) rig.clock.Advance(5000), rig.port.Replug();
-                      },
-                      [&] { return int64_t(rig.clock.NowMs()); });
+    PollEngine engine(
+        rig.line, c, {&rig.out, &unplugger},
+        [&](const std::string& n) {
+            rig.notices.push_back(n);
+            if (n.find("lost") != std::string::npos) rig.clock.Advance(5000), rig.port.Replug();
+        },
+        [&] { return int64_t(rig.clock.NowMs()); });
     engine.Run(rig.stop);
     ASSERT_EQ(rig.notices.size(), 2u);
     EXPECT_NE(rig.notices[0].find("port bus lost"), std::string::npos);

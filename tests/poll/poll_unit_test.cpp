@@ -16,20 +16,40 @@ namespace {
 // Set A's registers with PT 100, CT 5, the Urg factor 4 and energy scale 1000, worked out
 // by hand in base units.
 const std::map<std::string, double> kSetAScaledValues = {
-    {"voltage_a", 1000.0}, {"line_voltage_ca", 2001.0}, {"current_a", 1.501},
-    {"active_power_a", 1000800.0}, {"power_factor_a", 0.6005}, {"reactive_power_a", 1401200.0},
-    {"apparent_power_a", 800700.0}, {"voltage_b", 9008.0}, {"line_voltage_ab", 10009.0},
-    {"current_b", 5.505}, {"active_power_b", 2602400.0}, {"power_factor_b", 1.4013},
-    {"reactive_power_b", 3002800.0}, {"apparent_power_b", 1601500.0}, {"voltage_c", 17016.0},
-    {"line_voltage_bc", 18017.0}, {"current_c", 9.509}, {"active_power_c", 4204000.0},
-    {"power_factor_c", 2.2021}, {"reactive_power_c", 4604400.0},
-    {"apparent_power_c", 2402300.0}, {"current_zero_sequence", 12.512},
-    {"voltage_mean", 26025.0}, {"current_mean", 13.513}, {"frequency", 29.93647951},
-    {"active_power_total", 5805600.0}, {"power_factor_total", 3.0029},
-    {"reactive_power_total", 6206000.0}, {"apparent_power_total", 3203100.0},
-    {"active_energy_forward", 1148011128500000}, {"active_energy_reverse", 1213613665500000},
+    {"voltage_a", 1000.0},
+    {"line_voltage_ca", 2001.0},
+    {"current_a", 1.501},
+    {"active_power_a", 1000800.0},
+    {"power_factor_a", 0.6005},
+    {"reactive_power_a", 1401200.0},
+    {"apparent_power_a", 800700.0},
+    {"voltage_b", 9008.0},
+    {"line_voltage_ab", 10009.0},
+    {"current_b", 5.505},
+    {"active_power_b", 2602400.0},
+    {"power_factor_b", 1.4013},
+    {"reactive_power_b", 3002800.0},
+    {"apparent_power_b", 1601500.0},
+    {"voltage_c", 17016.0},
+    {"line_voltage_bc", 18017.0},
+    {"current_c", 9.509},
+    {"active_power_c", 4204000.0},
+    {"power_factor_c", 2.2021},
+    {"reactive_power_c", 4604400.0},
+    {"apparent_power_c", 2402300.0},
+    {"current_zero_sequence", 12.512},
+    {"voltage_mean", 26025.0},
+    {"current_mean", 13.513},
+    {"frequency", 29.93647951},
+    {"active_power_total", 5805600.0},
+    {"power_factor_total", 3.0029},
+    {"reactive_power_total", 6206000.0},
+    {"apparent_power_total", 3203100.0},
+    {"active_energy_forward", 1148011128500000},
+    {"active_energy_reverse", 1213613665500000},
     {"reactive_energy_forward", 1279216202500000},
-    {"reactive_energy_reverse", 1344818739500000}, {"line_voltage_mean", 10009.0},
+    {"reactive_energy_reverse", 1344818739500000},
+    {"line_voltage_mean", 10009.0},
 };
 
 std::optional<PollOptions> Parse(std::vector<std::string> args, std::string& error,
@@ -59,7 +79,8 @@ std::string ReadBack(std::FILE* f) {
 
 TEST(PollDecoding, EveryQuantityInBaseUnitsMatchesTheHandTable) {
     uint8_t data[90];
-    for (int r = 0; r < 45; ++r) data[2 * r] = SetARegister(r) >> 8, data[2 * r + 1] = SetARegister(r) & 0xFF;
+    for (int r = 0; r < 45; ++r)
+        data[2 * r] = SetARegister(r) >> 8, data[2 * r + 1] = SetARegister(r) & 0xFF;
     const MeasurementValues v = DecodeMeasurementValues(data, {100, 5, 4, 1000});
     ASSERT_EQ(kSetAScaledValues.size(), size_t(kQuantityCount));
     for (int k = 0; k < kQuantityCount; ++k)
@@ -71,7 +92,8 @@ TEST(PollDecoding, EveryQuantityInBaseUnitsMatchesTheHandTable) {
 
 TEST(PollAddresses, ListsAndRanges) {
     std::string error;
-    EXPECT_EQ(ParseAddressList("1,3,5-8,3", 1, 255, error), (std::vector<uint8_t>{1, 3, 5, 6, 7, 8}));
+    EXPECT_EQ(ParseAddressList("1,3,5-8,3", 1, 255, error),
+              (std::vector<uint8_t>{1, 3, 5, 6, 7, 8}));
     EXPECT_EQ(ParseAddressList("248-255", 1, 255, error).size(), 8u);
     for (const char* bad : {"", "0", "256", "1,,2", "8-5", "1-", "x", " 1", "1.5", "-3"}) {
         EXPECT_TRUE(ParseAddressList(bad, 1, 255, error).empty()) << bad;
@@ -88,7 +110,8 @@ TEST(PollOptions, DefaultsAndTheConsolesStopBitRule) {
     EXPECT_EQ(o->config.addresses, (std::vector<uint8_t>{1, 3}));
     EXPECT_EQ(o->format, OutputFormat::Csv);
     EXPECT_EQ(o->bus, "ttyUSB0");
-    EXPECT_EQ(Parse({"--port", "COM1", "--address", "1"}, error, true)->format, OutputFormat::Table);
+    EXPECT_EQ(Parse({"--port", "COM1", "--address", "1"}, error, true)->format,
+              OutputFormat::Table);
     o = Parse({"--port=COM2", "--address=9", "--parity=even", "--baud=19200", "--format=jsonl",
                "--interval=1000", "--count=5", "--timeout=300"},
               error);
@@ -158,7 +181,8 @@ TEST(PollOutputs, CsvHeaderOnceFieldsQuotedAsRfc4180) {
     const std::string text = ReadBack(f);
     const std::string header = text.substr(0, text.find('\n'));
     const std::string row = text.substr(header.size() + 1);
-    EXPECT_EQ(header.rfind("time,bus,address,voltage_a [V],line_voltage_ca [V],current_a [A],", 0), 0u);
+    EXPECT_EQ(header.rfind("time,bus,address,voltage_a [V],line_voltage_ca [V],current_a [A],", 0),
+              0u);
     EXPECT_NE(header.find(",power_factor_a,reactive_power_a [var],"), std::string::npos);
     EXPECT_NE(header.find(",active_energy_forward [Wh],"), std::string::npos);
     EXPECT_EQ(row.rfind("2025-12-09T17:05:03.250Z,\"east,1\",7,230.25,1.5,", 0), 0u) << row;

@@ -1,0 +1,40 @@
+#include "poll/out/ReadingJson.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <cmath>
+
+#include "poll/out/OutputText.h"
+
+namespace {
+
+QJsonArray LimitWords(uint8_t statusByte) {
+    QJsonArray words;
+    for (int field = 0; field < 4; ++field) words.append(LimitWord(statusByte, field));
+    return words;
+}
+
+}  // namespace
+
+QJsonObject ReadingJson(const Reading& r, const std::string& bus) {
+    QJsonObject o;
+    o["time"] = QString::fromStdString(IsoUtc(r.unixMs));
+    o["bus"] = QString::fromStdString(bus);
+    o["address"] = r.address;
+    for (size_t k = 0; k < kQuantityCount; ++k)
+        o[Quantities()[k].key] = std::isnan(r.values[k]) ? QJsonValue() : QJsonValue(r.values[k]);
+    o["pt"] = static_cast<qint64>(r.params.pt);
+    o["ct"] = static_cast<qint64>(r.params.ct);
+    o["wiring"] = r.params.wiring;
+    o["urg_factor"] = r.params.urgFactor;
+    o["class"] = r.params.classFlag;
+    o["energy_scale"] = r.energyScale ? QJsonValue(r.energyScale) : QJsonValue();
+    if (r.voltageStatus && r.currentStatus)
+        o["limits"] = QJsonObject{{"voltage", LimitWords(*r.voltageStatus)},
+                                  {"current", LimitWords(*r.currentStatus)}};
+    return o;
+}
+
+std::string CompactJson(const QJsonObject& o) {
+    return QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString();
+}

@@ -1,0 +1,140 @@
+// Topics, Home Assistant discovery configs and the Prometheus exposition, checked against
+// what Home Assistant's and Prometheus's documentation ask for.
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cmath>
+#include <map>
+#include <set>
+
+#include "poll/PollOptions.h"
+#include "poll/out/Mqtt.h"
+#include "poll/out/Prometheus.h"
+
+namespace {
+
+QJsonObject Json(const std::string& text) {
+    return QJsonDocument::fromJson(QByteArray::fromStdString(text)).object();
+}
+
+Reading ReadingAt(uint8_t address) {
+    Reading r;
+    r.address = address;
+    for (int k = 0; k < kQuantityCount; ++k) r.values[k] = 1.5 + k;
+    r.energyScale = 1;
+    return r;
+}
+
+}  // namespace
+
+TEST(MqttTopics, StateAvailabilityAndDiscoveryForEveryQuantity) {
+    MqttOptions o;
+    EXPECT_EQ(StateTopic(o, "east", 7), "kx880/east/7/state");
+    EXPECT_EQ(MeterAvailabilityTopic(o, "east", 7), "kx880/east/7/availability");
+    EXPECT_EQ(PollerAvailabilityTopic(o, "east"), "kx880/east/availability");
+    const auto configs = DiscoveryConfigs(o, "east", 7);
+    ASSERT_EQ(configs.size(), size_t(kQuantityCount));
+    // Home Assistant's device classes and the units it accepts for them.
+    const std::map<std::string, std::tuple<std::string, std::string, std::string>> expected = {
+        {"voltage_a", {"voltage", "V", "measurement"}},
+        {"line_voltage_mean", {"voltage", "V", "measurement"}},
+        {"current_zero_sequence", {"current", "A", "measurement"}},
+        {"active_power_total", {"power", "W", "measurement"}},
+        {"reactive_power_b", {"reactive_power", "var", "measurement"}},
+        {"apparent_power_c", {"apparent_power", "VA", "measurement"}},
+        {"power_factor_total", {"power_factor", "", "measurement"}},
+        {"frequency", {"frequency", "Hz", "measurement"}},
+        {"active_energy_reverse", {"energy", "Wh", "total_increasing"}},
+        {"reactive_energy_forward", {"reactive_energy", "varh", "total_increasing"}},
+    };
+    std::set<std::string> ids;
+    for (const auto& d : configs) {
+        const QJsonObject c = Json(d.payload);
+        const std::string key = d.topic.substr(34, d.topic.size() - 34 - 7);
+        EXPECT_EQ(d.topic, "homeassistant/sensor/kx880_east_7/" + key + "/config");
+        EXPECT_EQ(c["state_topic"].toString().toStdString(), "kx880/east/7/state");
+        EXPECT_EQ(c["value_template"].toString().toStdString(), "{{ value_json." + key + " }}");
+        EXPECT_EQ(c["unique_id"].toString().toStdString(), "kx880_east_7_" + key);
+        ids.insert(c["unique_id"].toString().toStdString());
+        EXPECT_EQ(c["device"].toObject()["model"].toString(), "KX880");
+        EXPECT_EQ(c["availability"].toArray().size(), 2);
+        EXPECT_EQ(c["availability_mode"].toString(), "all");
+        auto it = expected.find(key);
+        if (it == expected.end()) continue;
+        const auto& [cls, unit, state] = it->second;
+        EXPECT_EQ(c["device_class"].toString().toStdString(), cls) << key;
+        EXPECT_EQ(c["unit_of_measurement"].toString().toStdString(), unit) << key;
+        EXPECT_EQ(c.contains("unit_of_measurement"), !unit.empty()) << key;
+        EXPECT_EQ(c["state_class"].toString().toStdString(), state) << key;
+    }
+    EXPECT_EQ(ids.size(), size_t(kQuantityCount));
+    // Every field a template reads is in the state message.
+    const QJsonObject state = Json(StatePayload(ReadingAt(7), "east"));
+    for (const QuantityInfo& q : Quantities()) EXPECT_TRUE(state.contains(q.key)) << q.key;
+}
+
+TEST(MqttOptions, NeedTheBrokerAndAReadablePassword) {
+    auto parse = [](std::vector<std::string> args, std::string& error) {
+        args.insert(args.begin(), {"kx880-poll", "--port", "COM1", "--address", "1"});
+        return ParsePollOptions(args, false, error);
+    };
+    std::string error;
+    auto o = parse({"--mqtt", "broker.local:1884", "--ha-discovery", "--name", "east-1"}, error);
+    ASSERT_TRUE(o) << error;
+    EXPECT_EQ(o->mqtt.host, "broker.local");
+    EXPECT_EQ(o->mqtt.port, 1884);
+    EXPECT_EQ(o->bus, "east-1");
+    EXPECT_EQ(parse({"--mqtt", "b", "--mqtt-tls-ca", "/ca.pem"}, error)->mqtt.port, 8883);
+    for (auto bad : std::vector<std::vector<std::string>>{
+             {"--mqtt-user", "u"},
+             {"--mqtt", "b:0"},
+             {"--mqtt", ":1883"},
+             {"--mqtt", "b", "--mqtt-password-file", "/nonexistent/pw"},
+             {"--mqtt", "b", "--ha-cleanup"},
+             {"--mqtt", "b", "--mqtt-prefix", "a/#"},
+             {"--mqtt", "b", "--mqtt-queue", "0"},
+             {"--name", "east/1"},
+             {"--http", ""},
+         }) {
+        error.clear();
+        EXPECT_FALSE(parse(bad, error)) << bad[0];
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(Prometheus, ExpositionGroupsFamiliesAndDropsASilentMetersValues) {
+    std::vector<MeterHealth> health(2);
+    health[0].address = 1, health[0].ok = 10, health[0].timeouts = 2,
+    health[0].lastGoodUnixMs = 1000;
+    health[1].address = 2, health[1].answering = false, health[1].lastGoodUnixMs = 500;
+    const std::string text = MetricsText("east", {ReadingAt(1)}, health, 3500, 4);
+    auto has = [&](const std::string& line) { return text.find(line + "\n") != std::string::npos; };
+    EXPECT_TRUE(has("# TYPE kx880_voltage_volts gauge"));
+    EXPECT_TRUE(has("kx880_voltage_volts{bus=\"east\",address=\"1\",phase=\"a\"} 1.5"));
+    EXPECT_TRUE(has("kx880_line_voltage_volts{bus=\"east\",address=\"1\",line=\"ca\"} 2.5"));
+    EXPECT_TRUE(has("kx880_frequency_hertz{bus=\"east\",address=\"1\"} 25.5"));
+    // Counters in base units: 30.5 Wh of forward active energy are 109800 J.
+    EXPECT_TRUE(has("# TYPE kx880_active_energy_joules_total counter"));
+    EXPECT_TRUE(
+        has("kx880_active_energy_joules_total{bus=\"east\",address=\"1\",direction=\"forward\"} "
+            "109800"));
+    EXPECT_TRUE(has("kx880_replies_total{bus=\"east\",address=\"1\",result=\"timeout\"} 2"));
+    EXPECT_TRUE(has("kx880_up{bus=\"east\",address=\"1\"} 1"));
+    EXPECT_TRUE(has("kx880_up{bus=\"east\",address=\"2\"} 0"));
+    EXPECT_TRUE(has("kx880_last_reading_age_seconds{bus=\"east\",address=\"2\"} 3"));
+    EXPECT_TRUE(has("kx880_mqtt_dropped_messages_total{bus=\"east\"} 4"));
+    EXPECT_EQ(text.find("kx880_voltage_volts{bus=\"east\",address=\"2\""), std::string::npos);
+    // Each family's TYPE line comes once, before all its samples.
+    EXPECT_EQ(text.find("# TYPE kx880_voltage_volts"), text.rfind("# TYPE kx880_voltage_volts"));
+}
+
+TEST(Prometheus, ABadOrBusyListenAddressIsRefused) {
+    std::string error;
+    EXPECT_FALSE(MakeMetricsExporter("9880", "b", error));
+    EXPECT_NE(error.find("--http"), std::string::npos);
+    EXPECT_FALSE(MakeMetricsExporter("127.0.0.1:99999", "b", error));
+    auto first = MakeMetricsExporter("127.0.0.1:0", "b", error);  // port 0: refused too
+    EXPECT_FALSE(first);
+}
