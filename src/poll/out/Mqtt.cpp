@@ -88,7 +88,7 @@ class MqttPublisher : public IMqttPublisher {
         mosquitto_connect_callback_set(m_mosq, OnConnect);
         mosquitto_disconnect_callback_set(m_mosq, OnDisconnect);
         mosquitto_message_callback_set(m_mosq, OnMessage);
-        mosquitto_reconnect_delay_set(m_mosq, 1, 30, true);
+        mosquitto_reconnect_delay_set(m_mosq, 1, 10, true);
         const int rc = mosquitto_connect_async(m_mosq, o.host.c_str(), o.port, kKeepAliveS);
         if (rc != MOSQ_ERR_SUCCESS) Warn("cannot reach it (" + Reason(rc) + ")");
         mosquitto_loop_start(m_mosq);
