@@ -13,6 +13,7 @@
 
 #include "modbus/AddressList.h"
 #include "sim/PtyLine.h"
+#include "sim/TcpLine.h"
 
 namespace {
 
@@ -31,6 +32,10 @@ const char kUsage[] =
     "prints the terminal's path. The console reaches it as COMn with KX880_COMn=<path>.\n"
     "\n"
     "  --link PATH        also make PATH a symbolic link to the terminal (removed on exit)\n"
+    "  --tcp PORT         serve on 127.0.0.1:PORT instead, RTU frames over TCP (a serial\n"
+    "                     device server in transparent mode); 0 picks a free port\n"
+    "  --modbus-tcp PORT  serve on 127.0.0.1:PORT as a Modbus TCP gateway; 0 picks a free port\n"
+    "                     (either prints the URL to give the console or kx880-poll)\n"
     "  --address LIST     slave address, 0-255 (default 1); several (1,2,3 or 1-8) put that\n"
     "                     many independent meters on the one line, each with its own values\n"
     "  --baud N           the meter's baud rate: 1200, 2400, 4800, 9600, 19200 (default 9600)\n"
@@ -94,6 +99,8 @@ struct Options {
     std::vector<uint8_t> addresses{1};
     std::vector<RegisterSet> sets;
     int muteAddress = -1;
+    int tcpPort = -1;  // -1: a pseudo-terminal
+    bool modbusTcp = false;
     std::string link;
     bool verbose = false;
     std::vector<LineFault> faults;
@@ -122,6 +129,8 @@ Options Parse(int argc, char** argv, MeterModel& model) {
         kSeed,
         kVerbose,
         kMute,
+        kTcp,
+        kModbusTcp,
         kHelp
     };
     static const option longOptions[] = {{"link", required_argument, nullptr, kLink},
@@ -142,6 +151,8 @@ Options Parse(int argc, char** argv, MeterModel& model) {
                                          {"seed", required_argument, nullptr, kSeed},
                                          {"verbose", no_argument, nullptr, kVerbose},
                                          {"mute-on-usr1", required_argument, nullptr, kMute},
+                                         {"tcp", required_argument, nullptr, kTcp},
+                                         {"modbus-tcp", required_argument, nullptr, kModbusTcp},
                                          {"help", no_argument, nullptr, kHelp},
                                          {nullptr, 0, nullptr, 0}};
     Options o;
@@ -157,6 +168,12 @@ Options Parse(int argc, char** argv, MeterModel& model) {
                 if (o.addresses.empty()) Die("--address: " + error);
                 break;
             }
+            case kTcp:
+            case kModbusTcp:
+                o.tcpPort =
+                    static_cast<int>(Number(c == kTcp ? "tcp" : "modbus-tcp", optarg, 0, 65535));
+                o.modbusTcp = c == kModbusTcp;
+                break;
             case kMute:
                 o.muteAddress = static_cast<int>(Number("mute-on-usr1", optarg, 0, 255));
                 break;
@@ -300,6 +317,16 @@ int main(int argc, char** argv) {
     usr1.sa_handler = OnUsr1;
     sigaction(SIGUSR1, &usr1, nullptr);
 
+    if (o.tcpPort >= 0) {
+        // The gateway keeps the line settings it was set up with: those the meters start with.
+        TcpLine line(meter, model.Line(), o.modbusTcp, o.verbose);
+        std::string error;
+        if (!line.Listen(o.tcpPort, error)) Die(error);
+        std::printf("%s\n", line.Url().c_str());
+        std::fflush(stdout);
+        line.Serve(g_stop);
+        return 0;
+    }
     PtyLine line(meter, o.verbose);
     std::string error;
     if (!line.Open(error)) Die(error);

@@ -89,7 +89,7 @@ void PollEngine::PollMeter(size_t k, const std::atomic<bool>& stop) {
 // within the silence that must pass before the next request anyway, so waiting costs nothing.
 ByteBlock PollEngine::WithTrailer(ByteBlock frame, uint16_t count) {
     const size_t whole = ReadRegsReplyLength(count) + 2;
-    if (count != kMeasurementCount) return frame;
+    if (count != kMeasurementCount || m_line.RepliesCarryIds()) return frame;
     const double until = m_line.NowMs() + m_timing.WireMs(3);
     while (frame.size() < whole && m_line.NowMs() < until) {
         const size_t before = frame.size();
@@ -120,9 +120,10 @@ PollEngine::Exchange PollEngine::Transact(uint8_t address, uint16_t start, uint1
         if (PortStatus st = m_line.Receive(buf, deadline); IsPortLoss(st))
             return {Outcome::PortLost, {}, st.detail};
         const double now = m_line.NowMs();
-        if (buf.size() != before) m_quietUntil = now + m_timing.SilenceMs();
+        if (buf.size() != before && !m_line.RepliesCarryIds())
+            m_quietUntil = now + m_timing.SilenceMs();
         const int idx = FindReadReply(buf, address, count);
-        if (idx >= 0 && now < earliest) {
+        if (idx >= 0 && now < earliest && !m_line.RepliesCarryIds()) {
             // Under way before the request went out: a late answer to an earlier one.
             buf.erase(buf.begin(), buf.begin() + idx + replyLength);
             continue;

@@ -19,6 +19,9 @@ class IPollLine {
     virtual double NowMs() = 0;
     virtual void SleepUntil(double ms) = 0;
     virtual std::string Name() const = 0;  // for messages: the port as the operator named it
+    // True where every reply names its request (Modbus TCP's transaction ids): no need to
+    // judge a reply by its timing, and no line silence to keep.
+    virtual bool RepliesCarryIds() const { return false; }
 };
 
 // A serial device opened by path with fixed line settings, on the system's steady clock.

@@ -47,6 +47,7 @@ class SerialPollLine : public IPollLine {
     }
 
     std::string Name() const override { return m_name; }
+    bool RepliesCarryIds() const override { return m_path.rfind("modbus-tcp://", 0) == 0; }
 
   private:
     std::unique_ptr<ISerialDevice> m_device;

@@ -14,7 +14,7 @@
 #include "poll/out/Prometheus.h"
 #include "poll/out/Writers.h"
 #include "serial/PortNaming.h"
-#include "serial/qt/QtSerialDevice.h"
+#include "serial/qt/QtTcpDevice.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ void OnSignal(int) {
     g_stop = true;
 }
 
-// COMn as the console names it; anything else is a device path.
+// COMn as the console names it; anything else is a device path or a network port name.
 std::string DevicePath(const std::string& port) {
     std::smatch m;
     if (std::regex_match(port, m, std::regex("COM([0-9]{1,3})", std::regex::icase)))
@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
 
     const std::string path = DevicePath(o.port);
     if (path.empty()) Refuse("--port: " + o.port + " names no device");
-    auto line = MakeSerialPollLine(std::make_unique<QtSerialDevice>(), o.port, path, o.line);
+    auto line = MakeSerialPollLine(std::make_unique<QtAnyPortDevice>(), o.port, path, o.line);
     if (PortStatus st = line->Open(); !st.ok())
         Refuse("cannot open " + o.port + (path != o.port ? " (" + path + ")" : "") + ": " +
                st.detail);
