@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QTcpServer>
 #include <QTest>
 
 #include "ConsoleOnSim.h"
@@ -140,5 +141,63 @@ TEST_F(ConfigE2e, AdapterUnpluggedAndBackThenReopenResumesPolling) {
         EXPECT_TRUE(dlg->m_comm.GetPortOpen());
         EXPECT_TRUE(MeasurementArrives(4000));
         EXPECT_EQ(op.messages.size(), 1);
+    });
+}
+
+// ---- Meters behind gateways: the same window over tcp:// and modbus-tcp://
+
+TEST_F(ConfigE2e, PollingAndMeterParametersOverBothKindsOfGateway) {
+    for (const char* kind : {"--tcp", "--modbus-tcp"}) {
+        Start({"--address", "1", kind, "0", "--set", "0=22000"});
+        Window([&](QWidget* w, ModalOperator& op) {
+            RunAt(w, "1");
+            ASSERT_TRUE(MeasurementArrives(4000)) << kind;
+            EXPECT_EQ(dlg->GetDlgItemText(1001), "220.00 V") << kind;
+            // The receive echo shows the RTU frame a meter sends, whatever the framing.
+            EXPECT_NE(dlg->GetDlgItemText(IDC_RX_ECHO).find("01\r 03\r 5A\r 55\r F0\r "),
+                      std::string::npos)
+                << kind;
+            op.Answer([](QWidget* d) {
+                Ctl<QLineEdit>(d, IDC_PT)->setText("100");
+                Ctl<QLineEdit>(d, IDC_CT)->setText("5");
+                QTest::mouseClick(Ctl<QAbstractButton>(d, IDOK), Qt::LeftButton);
+            });
+            Click(w, IDC_METER_SET);
+            EXPECT_EQ(op.messages, QStringList{"设置仪表参数成功"}) << kind;
+            QTest::qWait(4 * 500 + 200);
+            EXPECT_EQ(dlg->m_nPT, 100u) << kind;
+            EXPECT_EQ(dlg->GetDlgItemText(1001), "22.00 KV") << kind;
+        });
+        sim.reset();
+    }
+}
+
+TEST_F(ConfigE2e, AGatewayThatDropsOrRefusesIsReportedOnceAndReconnectedByCommSet) {
+    QTcpServer probe;  // a free port, so that the gateway comes back where it was
+    probe.listen(QHostAddress::LocalHost);
+    const QString port = QString::number(probe.serverPort());
+    probe.close();
+    const QString url = "modbus-tcp://127.0.0.1:" + port;
+    Start({"--address", "1", "--modbus-tcp", port});
+    Window([&](QWidget* w, ModalOperator& op) {
+        RunAt(w, "1");
+        ASSERT_TRUE(MeasurementArrives(4000));
+        sim->Kill();  // the gateway goes away while polling
+        QTest::qWait(2000);
+        ASSERT_EQ(op.messages.size(), 1);
+        EXPECT_TRUE(op.messages[0].contains("已断开")) << op.messages[0].toStdString();
+        EXPECT_TRUE(op.messages[0].contains(url)) << op.messages[0].toStdString();
+        op.Answer(CommSetAnswer(0, 0));  // reopening while nothing listens: refused
+        Click(w, IDC_COMM_SET);
+        ASSERT_EQ(op.messages.size(), 2);
+        EXPECT_TRUE(op.messages[1].contains(url)) << op.messages[1].toStdString();
+        EXPECT_TRUE(op.messages[1].contains("refused")) << op.messages[1].toStdString();
+        EXPECT_FALSE(dlg->m_comm.GetPortOpen());
+        sim = std::make_unique<SimProcess>(QStringList{"--address", "1", "--modbus-tcp", port});
+        op.Answer(CommSetAnswer(0, 0));
+        Click(w, IDC_COMM_SET);  // back: reconnects, and polling goes on
+        EXPECT_TRUE(dlg->m_comm.GetPortOpen());
+        EXPECT_TRUE(MeasurementArrives(4000));
+        EXPECT_EQ(op.messages.size(), 2);
     });
 }
