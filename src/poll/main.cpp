@@ -7,7 +7,6 @@
 #include <QDateTime>
 #include <atomic>
 #include <cstdio>
-#include <regex>
 
 #include "poll/PollOptions.h"
 #include "poll/out/Mqtt.h"
@@ -25,9 +24,11 @@ void OnSignal(int) {
 
 // COMn as the console names it; anything else is a device path or a network port name.
 std::string DevicePath(const std::string& port) {
-    std::smatch m;
-    if (std::regex_match(port, m, std::regex("COM([0-9]{1,3})", std::regex::icase)))
-        return SystemPortDevice(std::stoi(m[1]));
+    const std::string digits = port.size() > 3 ? port.substr(3) : "";
+    const bool com =
+        port.size() > 3 && (port.compare(0, 3, "COM") == 0 || port.compare(0, 3, "com") == 0);
+    if (com && digits.size() <= 3 && digits.find_first_not_of("0123456789") == std::string::npos)
+        return SystemPortDevice(std::stoi(digits));
     return port;
 }
 

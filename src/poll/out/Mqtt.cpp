@@ -8,7 +8,6 @@
 #include <chrono>
 #include <deque>
 #include <mutex>
-#include <regex>
 
 #include "poll/out/ReadingJson.h"
 
@@ -186,10 +185,16 @@ class MqttPublisher : public IMqttPublisher {
     // polled is deleted, with its state and availability.
     void Retained(const mosquitto_message* m) {
         if (!m->payloadlen) return;
-        static const std::regex node("^.*/sensor/kx880_(.+)_([0-9]{1,3})/[a-z_]+/config$");
-        std::cmatch match;
-        if (!std::regex_match(m->topic, match, node) || match[1] != m_bus) return;
-        const int address = std::stoi(match[2]);
+        const std::string topic = m->topic;
+        const std::string head = m_o.haPrefix + "/sensor/" + NodeId(m_bus, 0);
+        const std::string ours = head.substr(0, head.size() - 1);  // "<prefix>/sensor/kx880_<bus>_"
+        const size_t slash = topic.find('/', ours.size());
+        if (topic.compare(0, ours.size(), ours) != 0 || slash == std::string::npos) return;
+        const std::string digits = topic.substr(ours.size(), slash - ours.size());
+        if (digits.empty() || digits.size() > 3 ||
+            digits.find_first_not_of("0123456789") != std::string::npos)
+            return;  // another bus whose name starts like ours
+        const int address = std::stoi(digits);
         for (uint8_t a : m_addresses)
             if (a == address) return;
         for (const std::string& t :
