@@ -10,9 +10,9 @@ limit=(-max_total_time="${1:-60}")
 [ "${1:-}" = "--runs" ] && limit=(-runs="$2")
 
 CC=clang CXX=clang++ cmake -S "$top" -B "$top/build-fuzz" -DKX880_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$top/build-fuzz" -j "$(nproc)" --target tick_fuzz sim_fuzz >/dev/null
+cmake --build "$top/build-fuzz" -j "$(nproc)" --target tick_fuzz sim_fuzz mbap_fuzz >/dev/null
 
-for target in tick_fuzz sim_fuzz; do
+for target in tick_fuzz sim_fuzz mbap_fuzz; do
     corpus=$(mktemp -d)
     seeds="$top/fuzz/corpus/${target%_fuzz}"
     echo "== $target (${limit[*]})"
@@ -25,4 +25,4 @@ for target in tick_fuzz sim_fuzz; do
     rm -rf "$corpus"
     [ "$status" -eq 0 ] || { echo "$target found a failure"; exit 1; }
 done
-echo "fuzzing: 2 passed, 0 failed"
+echo "fuzzing: 3 passed, 0 failed"
