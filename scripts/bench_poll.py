@@ -8,7 +8,6 @@ Usage: bench_poll.py KX880_POLL KX880_SIM [seconds]
 """
 import os
 import re
-import resource
 import signal
 import subprocess
 import sys

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "sim/LineClock.h"
+
 namespace {
 
 // A request is the bytes that arrive without a pause of this length. A terminal hands over
@@ -56,8 +58,7 @@ PtyLine::~PtyLine() {
 }
 
 double PtyLine::Now() const {
-    using namespace std::chrono;
-    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count() / 1000.0;
+    return SimNowMs();
 }
 
 bool PtyLine::Open(std::string& error) {
@@ -160,13 +161,9 @@ void PtyLine::FlushDue() {
 
 void PtyLine::Serve(const volatile bool& stop) {
     while (!stop) {
-        const double now = Now();
-        double wait = 50;
-        if (!m_frame.empty()) wait = std::min(wait, m_lastByteMs + kFrameGapMs - now);
-        if (!m_out.empty()) wait = std::min(wait, m_out.front().atMs - now);
-        // Replies go out to the fraction of a millisecond: a character at 19200 bit/s is 0.57 ms.
-        const auto us = static_cast<long>(std::max(wait, 0.0) * 1000);
-        const timespec timeout{us / 1000000, (us % 1000000) * 1000};
+        const timespec timeout = ServeWait(
+            Now(), m_frame.empty() ? std::nullopt : std::optional(m_lastByteMs + kFrameGapMs),
+            m_out.empty() ? std::nullopt : std::optional(m_out.front().atMs));
         pollfd p{m_master, POLLIN, 0};
         if (ppoll(&p, 1, &timeout, nullptr) > 0 && (p.revents & POLLIN)) ReadInput();
         if (!m_frame.empty() && Now() >= m_lastByteMs + kFrameGapMs) HandleFrame();

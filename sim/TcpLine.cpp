@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "sim/LineClock.h"
+
 namespace {
 
 constexpr double kFrameGapMs = 1.5;  // as on the pseudo-terminal: a write arrives whole
@@ -28,8 +30,7 @@ TcpLine::~TcpLine() {
 }
 
 double TcpLine::Now() const {
-    using namespace std::chrono;
-    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count() / 1000.0;
+    return SimNowMs();
 }
 
 bool TcpLine::Listen(int port, std::string& error) {
@@ -129,12 +130,9 @@ void TcpLine::FlushDue() {
 
 void TcpLine::Serve(const volatile bool& stop) {
     while (!stop) {
-        const double now = Now();
-        double wait = 50;
-        if (!m_frame.empty()) wait = std::min(wait, m_lastByteMs + kFrameGapMs - now);
-        if (!m_out.empty()) wait = std::min(wait, m_out.front().atMs - now);
-        const auto us = static_cast<long>(std::max(wait, 0.0) * 1000);
-        const timespec timeout{us / 1000000, (us % 1000000) * 1000};
+        const timespec timeout = ServeWait(
+            Now(), m_frame.empty() ? std::nullopt : std::optional(m_lastByteMs + kFrameGapMs),
+            m_out.empty() ? std::nullopt : std::optional(m_out.front().atMs));
         pollfd p[2] = {{m_listen, POLLIN, 0}, {m_client, POLLIN, 0}};
         if (ppoll(p, m_client >= 0 ? 2 : 1, &timeout, nullptr) > 0) {
             if (p[0].revents & POLLIN)

@@ -11,59 +11,22 @@ import signal
 import socket
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 import urllib.request
 
+from e2e_util import ProcessTest, free_port, port_open, read, wait_for
+
 POLL, SIM = sys.argv[1], sys.argv[2]
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def read(path):
-    with open(path) as f:
-        return f.read()
-
-
-def wait_for(predicate, seconds):
-    end = time.monotonic() + seconds
-    while time.monotonic() < end:
-        try:
-            value = predicate()
-        except OSError:  # a server not up yet
-            value = None
-        if value:
-            return value
-        time.sleep(0.1)
-    return None
-
-
-class Fleet(unittest.TestCase):
+class Fleet(ProcessTest):
     def setUp(self):
-        self.dir = tempfile.mkdtemp()
-        self.procs = []
+        super().setUp()
         self.link = os.path.join(self.dir, "bus")
         self.spawn([SIM, "--link", self.link, "--address", "1,2", "--frozen",
                     "--set", "1:0=22000", "--set", "2:0=23050"], stdout=subprocess.PIPE
                    ).stdout.readline()
-
-    def tearDown(self):
-        for p in self.procs:
-            if p.poll() is None:
-                p.kill()
-            p.wait()
-
-    def spawn(self, args, **kw):
-        kw.setdefault("stdout", subprocess.DEVNULL)
-        kw.setdefault("stderr", subprocess.DEVNULL)
-        p = subprocess.Popen(args, **kw)
-        self.procs.append(p)
-        return p
 
     def broker(self, port, *config_lines):
         conf = os.path.join(self.dir, f"mosquitto-{port}.conf")
@@ -72,13 +35,8 @@ class Fleet(unittest.TestCase):
             if not config_lines:
                 f.write("allow_anonymous true\n")
         p = self.spawn(["mosquitto", "-c", conf])
-        self.assertTrue(wait_for(lambda: self.port_open(port), 10), "broker did not start")
+        self.assertTrue(wait_for(lambda: port_open(port), 10), "broker did not start")
         return p
-
-    @staticmethod
-    def port_open(port):
-        with socket.socket() as s:
-            return s.connect_ex(("127.0.0.1", port)) == 0
 
     def poller(self, *args, out="out.csv"):
         path = os.path.join(self.dir, out)

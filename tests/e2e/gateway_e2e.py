@@ -6,12 +6,12 @@ Usage: gateway_e2e.py KX880_POLL KX880_SIM
 """
 import json
 import os
-import socket
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
+
+from e2e_util import ProcessTest, free_port, port_open, wait_for
 
 POLL, SIM = sys.argv[1], sys.argv[2]
 SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "modbus_tcp_server.py")
@@ -30,40 +30,11 @@ EXPECTED = {
 }
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
 def wait_port(port, seconds=10):
-    end = time.monotonic() + seconds
-    while time.monotonic() < end:
-        with socket.socket() as s:
-            if s.connect_ex(("127.0.0.1", port)) == 0:
-                return True
-        time.sleep(0.05)
-    return False
+    return wait_for(lambda: port_open(port), seconds)
 
 
-class Gateways(unittest.TestCase):
-    def setUp(self):
-        self.dir = tempfile.mkdtemp()
-        self.procs = []
-
-    def tearDown(self):
-        for p in self.procs:
-            if p.poll() is None:
-                p.kill()
-            p.wait()
-
-    def spawn(self, args, **kw):
-        kw.setdefault("stdout", subprocess.DEVNULL)
-        kw.setdefault("stderr", subprocess.DEVNULL)
-        p = subprocess.Popen(args, **kw)
-        self.procs.append(p)
-        return p
-
+class Gateways(ProcessTest):
     def server(self, port):
         p = self.spawn(["/usr/bin/python3", SERVER, str(port), "3"] +
                        [f"{r}={v}" for r, v in REGISTERS.items()])

@@ -15,6 +15,8 @@ import tempfile
 import time
 import unittest
 
+from e2e_util import read, wait_for
+
 POLL, SIM = sys.argv[1], sys.argv[2]
 
 
@@ -39,20 +41,6 @@ class Sim:
 
 def poll(*args, timeout=30):
     return subprocess.run([POLL] + list(args), capture_output=True, text=True, timeout=timeout)
-
-
-def read(path):
-    with open(path) as f:
-        return f.read()
-
-
-def wait_for(predicate, seconds):
-    end = time.monotonic() + seconds
-    while time.monotonic() < end:
-        if predicate():
-            return True
-        time.sleep(0.05)
-    return False
 
 
 # Per meter: register 0 (voltage A, x PT / 100), register 0x1C (total active power, s16 x PT

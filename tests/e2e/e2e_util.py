@@ -1,0 +1,58 @@
+"""What the end-to-end scripts share: free ports, waiting, processes stopped by PID."""
+import socket
+import subprocess
+import tempfile
+import time
+import unittest
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def port_open(port):
+    with socket.socket() as s:
+        return s.connect_ex(("127.0.0.1", port)) == 0
+
+
+def read(path):
+    with open(path) as f:
+        return f.read()
+
+
+def wait_for(predicate, seconds):
+    """The predicate's first true value within the time, or None; a server not up yet
+    (OSError) counts as not yet."""
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        try:
+            value = predicate()
+        except OSError:
+            value = None
+        if value:
+            return value
+        time.sleep(0.05)
+    return None
+
+
+class ProcessTest(unittest.TestCase):
+    """A scratch folder and the processes a test starts, all killed at its end."""
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp()
+        self.procs = []
+
+    def tearDown(self):
+        for p in self.procs:
+            if p.poll() is None:
+                p.kill()
+            p.wait()
+
+    def spawn(self, args, **kw):
+        kw.setdefault("stdout", subprocess.DEVNULL)
+        kw.setdefault("stderr", subprocess.DEVNULL)
+        p = subprocess.Popen(args, **kw)
+        self.procs.append(p)
+        return p
