@@ -28,9 +28,7 @@ class SimProcess {
     bool Running() { return m_proc.state() == QProcess::Running && !m_path.isEmpty(); }
     std::string Link() const { return m_link.toStdString(); }
     // Where the console reaches it: the link, or the URL a simulator behind TCP printed.
-    std::string Address() const {
-        return m_path.contains("://") ? m_path.toStdString() : Link();
-    }
+    std::string Address() const { return m_path.contains("://") ? m_path.toStdString() : Link(); }
     void Stop() {
         if (m_proc.state() == QProcess::NotRunning) return;
         m_proc.terminate();

@@ -1,5 +1,5 @@
 // Modbus TCP framing and network port names, by tables written from the Modbus TCP
-// specification's layout: transaction, protocol 0, length (unit + PDU), unit, PDU.
+// standard's layout: transaction, protocol 0, length (unit + PDU), unit, PDU.
 #include <gtest/gtest.h>
 
 #include "modbus/Mbap.h"
