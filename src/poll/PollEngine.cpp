@@ -11,6 +11,7 @@ constexpr int kRequestChars = 8;
 constexpr int kExceptionLength = 5;
 constexpr int kFailuresToSilent = 3;  // one lost reply is noise; three in a row a silent meter
 constexpr double kFirstBackoffMs = 1000, kLongestBackoffMs = 30000;
+constexpr double kLongestReopenMs = 16000;
 
 // The first frame from address answering a read of count registers: the right length,
 // byte count and CRC. The byte count keeps an echoed request from passing for a reply.
@@ -198,11 +199,13 @@ void PollEngine::Emit(size_t k, const ByteBlock& frame) {
 }
 
 void PollEngine::RecoverPort(const std::string& why, const std::atomic<bool>& stop) {
-    m_notice("port " + m_line.Name() + " lost (" + why + "); reopening every " +
-             std::to_string(static_cast<int>(m_config.reopenMs / 1000)) + " s");
+    m_notice("port " + m_line.Name() + " lost (" + why + "); reopening after " +
+             std::to_string(static_cast<int>(m_config.reopenMs / 1000)) + " s, then less often");
     m_line.Close();
-    for (;;) {
-        Pause(m_line.NowMs() + m_config.reopenMs, stop);
+    // Back-off: an adapter plugged back in is found within seconds, while a gateway that
+    // stays away is not asked (each attempt may wait out a connect timeout) every moment.
+    for (double wait = m_config.reopenMs;; wait = std::min(2 * wait, kLongestReopenMs)) {
+        Pause(m_line.NowMs() + wait, stop);
         if (stop) return;
         if (m_line.Open().ok()) break;
     }
