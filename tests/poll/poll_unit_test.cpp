@@ -190,3 +190,26 @@ TEST(PollOutputs, CsvHeaderOnceFieldsQuotedAsRfc4180) {
     EXPECT_NE(row.find(",100,5,0,4,0,1000,64,0\n"), std::string::npos) << row;
     std::fclose(f);
 }
+
+TEST(PollOutputs, TheLiveTableShowsEachMeterWithTheConsolesUnits) {
+    std::FILE* f = std::tmpfile();
+    auto table = MakeTableWriter(f, "east");
+    Reading r = SampleReading();
+    r.values[QuantityIndex("voltage_mean")] = 230.25;
+    r.values[QuantityIndex("active_power_total")] = 1500000.5;
+    table->OnReading(r);
+    std::vector<MeterHealth> health(2);
+    health[0].address = 7, health[0].ok = 3;
+    health[1].address = 9, health[1].answering = false, health[1].timeouts = 4,
+    health[1].lastError = "no reply";
+    table->OnRoundEnd(health);
+    const std::string screen = ReadBack(f);
+    EXPECT_EQ(screen.rfind("\x1b[H\x1b[2J", 0), 0u);  // drawn in place
+    EXPECT_NE(screen.find("230.25 V"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("1.5000 MW"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("\n9     silent"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("meter 9: 0 ok, 4 timeouts, 0 bad frames, 0 exceptions; last: no reply"),
+              std::string::npos)
+        << screen;
+    std::fclose(f);
+}
