@@ -49,6 +49,9 @@ class ProcessTest(unittest.TestCase):
             if p.poll() is None:
                 p.kill()
             p.wait()
+            for stream in (p.stdout, p.stderr):
+                if stream:
+                    stream.close()
 
     def spawn(self, args, **kw):
         kw.setdefault("stdout", subprocess.DEVNULL)

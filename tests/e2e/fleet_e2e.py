@@ -24,9 +24,10 @@ class Fleet(ProcessTest):
     def setUp(self):
         super().setUp()
         self.link = os.path.join(self.dir, "bus")
-        self.spawn([SIM, "--link", self.link, "--address", "1,2", "--frozen",
-                    "--set", "1:0=22000", "--set", "2:0=23050"], stdout=subprocess.PIPE
-                   ).stdout.readline()
+        sim = self.spawn([SIM, "--link", self.link, "--address", "1,2", "--frozen",
+                          "--set", "1:0=22000", "--set", "2:0=23050"], stdout=subprocess.PIPE)
+        sim.stdout.readline()  # the terminal's path: it is ready
+        sim.stdout.close()
 
     def broker(self, port, *config_lines):
         conf = os.path.join(self.dir, f"mosquitto-{port}.conf")

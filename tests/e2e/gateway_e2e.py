@@ -11,7 +11,7 @@ import sys
 import time
 import unittest
 
-from e2e_util import ProcessTest, free_port, port_open, wait_for
+from e2e_util import ProcessTest, free_port, port_open, read, wait_for
 
 POLL, SIM = sys.argv[1], sys.argv[2]
 SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "modbus_tcp_server.py")
@@ -36,10 +36,18 @@ def wait_port(port, seconds=10):
 
 class Gateways(ProcessTest):
     def server(self, port):
-        p = self.spawn(["/usr/bin/python3", SERVER, str(port), "3"] +
-                       [f"{r}={v}" for r, v in REGISTERS.items()])
-        self.assertTrue(wait_port(port), "pymodbus did not start")
-        return p
+        """pymodbus on the port; started again when it does not come up (it reports no
+        failure to bind, for example while the port's last connection lingers)."""
+        for attempt in range(4):
+            log = open(os.path.join(self.dir, f"pymodbus-{port}-{attempt}.log"), "w")
+            p = self.spawn(["/usr/bin/python3", SERVER, str(port), "3"] +
+                           [f"{r}={v}" for r, v in REGISTERS.items()], stderr=log)
+            log.close()
+            if wait_port(port, 5):
+                return p
+            p.kill()
+            p.wait()
+        self.fail("pymodbus did not start: " + read(log.name))
 
     def check(self, reading):
         for key, want in EXPECTED.items():
@@ -67,6 +75,7 @@ class Gateways(ProcessTest):
         sim = self.spawn([SIM, "--link", link, "--address", "1,2", "--frozen", "--set", "2:0=23050"],
                          stdout=subprocess.PIPE)
         sim.stdout.readline()
+        sim.stdout.close()
         port = free_port()
         self.spawn(["socat", f"TCP-LISTEN:{port},bind=127.0.0.1,reuseaddr,fork",
                     f"FILE:{link},raw,echo=0,b9600,cstopb=1"])

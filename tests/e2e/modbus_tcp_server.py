@@ -9,7 +9,7 @@ from pymodbus.datastore import (ModbusSequentialDataBlock, ModbusServerContext,
                                 ModbusSlaveContext)
 from pymodbus.server import StartTcpServer
 
-logging.disable(logging.CRITICAL)
+logging.basicConfig(level=logging.ERROR)
 port, unit = int(sys.argv[1]), int(sys.argv[2])
 values = [0] * 0x400
 for item in sys.argv[3:]:
