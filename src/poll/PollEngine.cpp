@@ -11,7 +11,7 @@ constexpr int kRequestChars = 8;
 constexpr int kExceptionLength = 5;
 constexpr int kFailuresToSilent = 3;  // one lost reply is noise; three in a row a silent meter
 constexpr double kFirstBackoffMs = 1000, kLongestBackoffMs = 30000;
-constexpr double kLongestReopenMs = 16000;
+constexpr double kLongestReopenMs = 8000;
 
 // The first frame from address answering a read of count registers: the right length,
 // byte count and CRC. The byte count keeps an echoed request from passing for a reply.

@@ -18,7 +18,7 @@ struct PollConfig {
     double intervalMs = 0;   // period of a whole round; 0: back to back
     long rounds = 0;         // 0: until stopped
     double timeoutMs = 0;    // 0: derived from the wire time
-    double reopenMs = 2000;  // first retry of a vanished port; doubling up to 16 s
+    double reopenMs = 2000;  // first retry of a vanished port; doubling up to 8 s
 };
 
 class PollEngine {
