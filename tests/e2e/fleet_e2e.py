@@ -166,6 +166,34 @@ class Fleet(ProcessTest):
         self.assertIn("--http: cannot listen on", out.stderr)
         self.assertFalse(os.path.exists(os.path.join(self.dir, "never.csv")))
 
+    def test_tls_with_the_brokers_ca(self):
+        run = lambda *args: subprocess.run(["openssl"] + list(args), check=True,
+                                           capture_output=True, cwd=self.dir)
+        run("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out",
+            "ca.pem", "-days", "2", "-subj", "/CN=kx880 test CA")
+        run("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "server.key", "-out",
+            "server.csr", "-subj", "/CN=127.0.0.1")
+        with open(os.path.join(self.dir, "san.cnf"), "w") as f:
+            f.write("subjectAltName=IP:127.0.0.1\n")
+        run("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+            "-CAcreateserial", "-out", "server.pem", "-days", "2", "-extfile", "san.cnf")
+        os.chmod(self.dir, 0o755)  # the broker drops to its own user and must read them
+        for name in ("ca.pem", "server.pem", "server.key"):
+            os.chmod(os.path.join(self.dir, name), 0o644)
+        port = free_port()
+        ca = os.path.join(self.dir, "ca.pem")
+        self.broker(port, "allow_anonymous true", f"cafile {ca}",
+                    f"certfile {os.path.join(self.dir, 'server.pem')}",
+                    f"keyfile {os.path.join(self.dir, 'server.key')}")
+        self.poller("--mqtt", f"127.0.0.1:{port}", "--mqtt-tls-ca", ca)
+
+        def state():
+            out = subprocess.run(["mosquitto_sub", "-h", "127.0.0.1", "-p", str(port),
+                                  "--cafile", ca, "-t", "kx880/east/1/state", "-W", "2",
+                                  "--retained-only"], capture_output=True, text=True)
+            return out.stdout.strip() and json.loads(out.stdout.splitlines()[0])
+        self.assertEqual(wait_for(state, 15)["voltage_a"], 220.0)
+
     def test_prometheus_scrapes_every_meter(self):
         http = free_port()
         p, path = self.poller("--http", f"127.0.0.1:{http}")
