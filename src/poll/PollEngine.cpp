@@ -28,10 +28,6 @@ int FindReadReply(const ByteBlock& buf, uint8_t address, uint16_t count) {
     return -1;
 }
 
-bool IsPortLoss(const PortStatus& st) {
-    return !st.ok();
-}
-
 }  // namespace
 
 PollEngine::PollEngine(IPollLine& line, PollConfig config, std::vector<IReadingSink*> sinks,
@@ -103,12 +99,11 @@ ByteBlock PollEngine::WithTrailer(ByteBlock frame, uint16_t count) {
 PollEngine::Exchange PollEngine::Transact(uint8_t address, uint16_t start, uint16_t count) {
     const int replyLength = ReadRegsReplyLength(count);
     m_line.SleepUntil(m_quietUntil);
-    if (PortStatus st = m_line.DropInput(); IsPortLoss(st))
-        return {Outcome::PortLost, {}, st.detail};
+    if (PortStatus st = m_line.DropInput(); !st.ok()) return {Outcome::PortLost, {}, st.detail};
     uint8_t request[8];
     BuildReadRegs(request, address, start, count);
     const double sent = m_line.NowMs();
-    if (PortStatus st = m_line.Send(ByteBlock(request, request + 8)); IsPortLoss(st))
+    if (PortStatus st = m_line.Send(ByteBlock(request, request + 8)); !st.ok())
         return {Outcome::PortLost, {}, st.detail};
     const double timeout = m_config.timeoutMs > 0
                                ? m_config.timeoutMs
@@ -118,7 +113,7 @@ PollEngine::Exchange PollEngine::Transact(uint8_t address, uint16_t start, uint1
     ByteBlock buf;
     for (;;) {
         const size_t before = buf.size();
-        if (PortStatus st = m_line.Receive(buf, deadline); IsPortLoss(st))
+        if (PortStatus st = m_line.Receive(buf, deadline); !st.ok())
             return {Outcome::PortLost, {}, st.detail};
         const double now = m_line.NowMs();
         if (buf.size() != before && !m_line.RepliesCarryIds())
