@@ -108,12 +108,9 @@ bool ParseMqtt(QCommandLineParser& p, MqttOptions& m, std::string& error) {
         while (!m.password.empty() && (m.password.back() == '\n' || m.password.back() == '\r'))
             m.password.pop_back();
     }
-    bool queueOk = false;
-    const long queue = p.value("mqtt-queue").toLong(&queueOk);
-    if (!queueOk || queue < 1 || queue > 10000000)
-        return Refused(error, "--mqtt-queue: \"" + p.value("mqtt-queue").toStdString() +
-                                  "\" is not a whole number from 1 to 10000000");
-    m.queueLimit = static_cast<size_t>(queue);
+    const auto queue = Parsed{p, error}.Number("mqtt-queue", 1, 10000000);
+    if (!queue) return false;
+    m.queueLimit = static_cast<size_t>(*queue);
     m.prefix = p.value("mqtt-prefix").toStdString();
     m.clientId = p.value("mqtt-client-id").toStdString();
     m.haDiscovery = p.isSet("ha-discovery");
