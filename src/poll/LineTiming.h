@@ -13,9 +13,4 @@ struct LineTiming {
     double ReplyTimeoutMs(int requestChars, int replyChars, double marginMs = 100) const {
         return WireMs(requestChars + replyChars) + SilenceMs() + marginMs;
     }
-    // A reply complete sooner than this after its request cannot be the answer to it: it
-    // was under way before the request went out (a late answer to an earlier one).
-    double EarliestReplyMs(int requestChars, int replyChars) const {
-        return 0.9 * WireMs(requestChars + replyChars);
-    }
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "modbus/Frame.h"
 
@@ -26,6 +27,11 @@ int FindReadReply(const ByteBlock& buf, uint8_t address, uint16_t count) {
         from += idx + 1;
     }
     return -1;
+}
+
+int FindException(const ByteBlock& buf, uint8_t address) {
+    const auto n = static_cast<int16_t>(std::min<size_t>(buf.size(), INT16_MAX));
+    return FindResponseFrame(buf.data(), n, kFnReadRegs | 0x80, address, kExceptionLength);
 }
 
 }  // namespace
@@ -96,43 +102,55 @@ ByteBlock PollEngine::WithTrailer(ByteBlock frame, uint16_t count) {
     return frame;
 }
 
+// After a failed exchange its reply may still be under way. The line must stay silent for
+// a reply's wire time and the silence before the next request goes out, so that a late
+// reply is dropped here and never met by the next request. A line that never falls
+// silent (noise) is given up on after a reply timeout.
+PortStatus PollEngine::Drain() {
+    const double quiet = std::exchange(m_drainQuietMs, 0);
+    const double cap = m_line.NowMs() + quiet + m_timing.ReplyTimeoutMs(0, 0);
+    for (double quietUntil = m_line.NowMs() + quiet; m_line.NowMs() < std::min(quietUntil, cap);) {
+        ByteBlock late;
+        if (PortStatus st = m_line.Receive(late, std::min(quietUntil, cap)); !st.ok()) return st;
+        if (!late.empty()) quietUntil = m_line.NowMs() + quiet;
+    }
+    return {};
+}
+
+// A reply is taken when it is what a reply is (address, function, byte count, CRC) and came
+// after its request went out, however fast: software slaves and bridges have no wire time.
 PollEngine::Exchange PollEngine::Transact(uint8_t address, uint16_t start, uint16_t count) {
     const int replyLength = ReadRegsReplyLength(count);
+    const bool timed = !m_line.RepliesCarryIds();
     m_line.SleepUntil(m_quietUntil);
+    if (PortStatus st = m_drainQuietMs > 0 ? Drain() : PortStatus{}; !st.ok())
+        return {Outcome::PortLost, {}, st.detail};
     if (PortStatus st = m_line.DropInput(); !st.ok()) return {Outcome::PortLost, {}, st.detail};
     uint8_t request[8];
     BuildReadRegs(request, address, start, count);
-    const double sent = m_line.NowMs();
-    if (PortStatus st = m_line.Send(ByteBlock(request, request + 8)); !st.ok())
-        return {Outcome::PortLost, {}, st.detail};
+    const ByteBlock sent(request, request + 8);
+    if (PortStatus st = m_line.Send(sent); !st.ok()) return {Outcome::PortLost, {}, st.detail};
     const double timeout = m_config.timeoutMs > 0
                                ? m_config.timeoutMs
                                : m_timing.ReplyTimeoutMs(kRequestChars, replyLength);
-    const double deadline = sent + timeout;
-    const double earliest = sent + m_timing.EarliestReplyMs(kRequestChars, replyLength);
+    const double deadline = m_line.NowMs() + timeout;
     ByteBlock buf;
     for (;;) {
         const size_t before = buf.size();
         if (PortStatus st = m_line.Receive(buf, deadline); !st.ok())
             return {Outcome::PortLost, {}, st.detail};
         const double now = m_line.NowMs();
-        if (buf.size() != before && !m_line.RepliesCarryIds())
-            m_quietUntil = now + m_timing.SilenceMs();
-        const int idx = FindReadReply(buf, address, count);
-        if (idx >= 0 && now < earliest && !m_line.RepliesCarryIds()) {
-            // Under way before the request went out: a late answer to an earlier one.
-            buf.erase(buf.begin(), buf.begin() + idx + replyLength);
-            continue;
-        }
-        if (idx >= 0)
+        if (buf.size() != before && timed) m_quietUntil = now + m_timing.SilenceMs();
+        if (const int idx = FindReadReply(buf, address, count); idx >= 0)
             return {Outcome::Ok, WithTrailer(ByteBlock(buf.begin() + idx, buf.end()), count), {}};
-        const int exc = FindResponseFrame(
-            buf.data(), static_cast<int16_t>(std::min<size_t>(buf.size(), INT16_MAX)),
-            kFnReadRegs | 0x80, address, kExceptionLength);
-        if (exc >= 0)
+        if (const int exc = FindException(buf, address); exc >= 0)
             return {Outcome::Exception, {}, "exception code " + std::to_string(buf[exc + 2])};
         if (now >= deadline) break;
     }
+    if (timed) m_drainQuietMs = m_timing.WireMs(replyLength) + m_timing.SilenceMs();
+    // An echoing adapter hands back the request: that is not the meter speaking.
+    if (buf.size() >= sent.size() && std::equal(sent.begin(), sent.end(), buf.begin()))
+        buf.erase(buf.begin(), buf.begin() + long(sent.size()));
     if (buf.empty()) return {Outcome::Timeout, {}, "no reply"};
     return {Outcome::BadFrame, {}, std::to_string(buf.size()) + " bytes without a valid frame"};
 }

@@ -49,6 +49,7 @@ class PollEngine {
 
     void PollMeter(size_t k, const std::atomic<bool>& stop);
     Exchange Transact(uint8_t address, uint16_t start, uint16_t count);
+    PortStatus Drain();
     ByteBlock WithTrailer(ByteBlock frame, uint16_t count);
     void Count(size_t k, const Exchange& x);
     void Emit(size_t k, const ByteBlock& frame);
@@ -63,5 +64,6 @@ class PollEngine {
     std::function<int64_t()> m_unixMs;
     std::vector<Meter> m_meters;
     std::vector<MeterHealth> m_health;
-    double m_quietUntil = 0;  // the silence that must pass before the next request
+    double m_quietUntil = 0;    // the silence that must pass before the next request
+    double m_drainQuietMs = 0;  // after a failed exchange: the silence to wait for first
 };

@@ -144,6 +144,69 @@ TEST(PollEngine, ALateReplyIsNeverTakenForTheNextAnswer) {
     EXPECT_EQ(engine.Health()[0].timeouts, 1u);
 }
 
+// What the meter at address 1 does with the first measurement request, and how the
+// engine must judge it; the second measurement request is answered normally.
+struct FirstReplyCase {
+    const char* what;
+    std::function<void(const ByteBlock& request, double now, IReplySink&)> reply;
+    uint64_t ok, timeouts, badFrames, exceptions;
+};
+
+TEST(PollEngine, AReplyIsJudgedByWhatItIsNeverByHowSoonItCame) {
+    const ByteBlock exception = [] {
+        ByteBlock b = {1, 0x83, 0x02, 0, 0};
+        AppendCrc(b.data(), 3);
+        return b;
+    }();
+    const std::vector<FirstReplyCase> cases = {
+        // Software slaves and bridges answer at once, with no wire time.
+        {"at once",
+         [](auto&, double now, auto& s) { s.Deliver(MeasurementReply(1, SetARegister), now); }, 3,
+         0, 0, 0},
+        {"in pieces at once",
+         [](auto&, double now, auto& s) {
+             ByteBlock r = MeasurementReply(1, SetARegister);
+             s.Deliver(ByteBlock(r.begin(), r.begin() + 40), now + 0.01);
+             s.Deliver(ByteBlock(r.begin() + 40, r.end()), now + 0.02);
+         },
+         3, 0, 0, 0},
+        // The adapter's echo of the request is not the meter speaking.
+        {"echo only", [](const ByteBlock& req, double now, auto& s) { s.Deliver(req, now); }, 2, 1,
+         0, 0},
+        {"noise",
+         [](auto&, double now, auto& s) {
+             s.Deliver({0x55, 0xAA, 0x01}, now + 5);
+         },
+         2, 0, 1, 0},
+        {"another meter's block",
+         [](auto&, double now, auto& s) { s.Deliver(MeasurementReply(2, SetARegister), now); }, 2,
+         0, 1, 0},
+        // An exception after the timeout belongs to the request that gave up, not the next.
+        {"late exception", [&](auto&, double now, auto& s) { s.Deliver(exception, now + 250); }, 2,
+         1, 0, 0},
+        {"exception in time", [&](auto&, double now, auto& s) { s.Deliver(exception, now + 20); },
+         2, 0, 0, 1},
+    };
+    for (const FirstReplyCase& c : cases) {
+        EngineRig rig;
+        rig.bus.Add(1, SetARegister);
+        int measurementRequests = 0;
+        rig.bus.override = [&](const ByteBlock& req, double now, IReplySink& sink) {
+            if (req[2] == 0x00 && ++measurementRequests == 1) return c.reply(req, now, sink);
+            rig.bus.meters[0]->OnReceive(req, now, {}, sink);
+        };
+        auto engine = rig.Engine({1}, 2);
+        engine.Run(rig.stop);
+        const MeterHealth& h = engine.Health()[0];
+        EXPECT_EQ(h.ok, c.ok) << c.what;
+        EXPECT_EQ(h.timeouts, c.timeouts) << c.what;
+        EXPECT_EQ(h.crcErrors, c.badFrames) << c.what;
+        EXPECT_EQ(h.exceptions, c.exceptions) << c.what;
+        ASSERT_EQ(rig.out.readings.size(), c.ok - 1) << c.what;
+        for (const Reading& r : rig.out.readings) EXPECT_DOUBLE_EQ(rig.Voltage(r), 10.0) << c.what;
+    }
+}
+
 TEST(PollEngine, BadFramesAndExceptionsAreCountedNeverEmitted) {
     EngineRig rig;
     rig.bus.Add(1, SetARegister);
