@@ -142,24 +142,17 @@ void PtyLine::HandleFrame() {
     m_meter.OnReceive(frame, m_lastByteMs, ConsoleLine(), *this);
 }
 
-void PtyLine::FlushDue() {
+void PtyLine::FlushDue(const StopFlag& stop) {
     const double now = Now();
     while (!m_out.empty() && m_out.front().atMs <= now) {
         const ByteBlock& b = m_out.front().bytes;
         Log("->", b);
-        size_t done = 0;
-        while (done < b.size()) {
-            ssize_t n = write(m_master, b.data() + done, b.size() - done);
-            if (n > 0)
-                done += static_cast<size_t>(n);
-            else if (errno != EAGAIN && errno != EINTR)
-                break;
-        }
+        WriteAll(m_master, b.data(), b.size(), stop);
         m_out.pop_front();
     }
 }
 
-void PtyLine::Serve(const volatile bool& stop) {
+void PtyLine::Serve(const StopFlag& stop) {
     while (!stop) {
         const timespec timeout = ServeWait(
             Now(), m_frame.empty() ? std::nullopt : std::optional(m_lastByteMs + kFrameGapMs),
@@ -167,6 +160,6 @@ void PtyLine::Serve(const volatile bool& stop) {
         pollfd p{m_master, POLLIN, 0};
         if (ppoll(&p, 1, &timeout, nullptr) > 0 && (p.revents & POLLIN)) ReadInput();
         if (!m_frame.empty() && Now() >= m_lastByteMs + kFrameGapMs) HandleFrame();
-        FlushDue();
+        FlushDue(stop);
     }
 }

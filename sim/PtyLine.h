@@ -7,6 +7,7 @@
 #include <deque>
 #include <string>
 
+#include "sim/LineClock.h"
 #include "sim/SimMeter.h"
 
 class PtyLine : public IReplySink {
@@ -23,7 +24,7 @@ class PtyLine : public IReplySink {
     const std::string& TerminalPath() const { return m_path; }
 
     // Serves requests until stop becomes true (checked at least every 50 ms).
-    void Serve(const volatile bool& stop);
+    void Serve(const StopFlag& stop);
 
     void Deliver(ByteBlock bytes, double atMs) override;
 
@@ -35,7 +36,7 @@ class PtyLine : public IReplySink {
     double Now() const;  // milliseconds, to the microsecond
     void Log(const char* dir, const ByteBlock& bytes) const;
     void ReadInput();
-    void FlushDue();
+    void FlushDue(const StopFlag& stop);
     void HandleFrame();
 
     ISimPeer& m_meter;  // one meter or a bus of them

@@ -118,17 +118,20 @@ void TcpLine::Deliver(ByteBlock bytes, double atMs) {
     m_out.push_back({atMs, std::move(bytes)});
 }
 
-void TcpLine::FlushDue() {
+void TcpLine::FlushDue(const StopFlag& stop) {
     const double now = Now();
     while (!m_out.empty() && m_out.front().atMs <= now) {
-        Log("->", m_out.front().bytes);
-        if (m_client >= 0)
-            (void)!write(m_client, m_out.front().bytes.data(), m_out.front().bytes.size());
+        const ByteBlock& b = m_out.front().bytes;
+        Log("->", b);
+        if (m_client >= 0 && !WriteAll(m_client, b.data(), b.size(), stop)) {
+            close(m_client);  // the client went away mid-reply
+            m_client = -1;
+        }
         m_out.erase(m_out.begin());
     }
 }
 
-void TcpLine::Serve(const volatile bool& stop) {
+void TcpLine::Serve(const StopFlag& stop) {
     while (!stop) {
         const timespec timeout = ServeWait(
             Now(), m_frame.empty() ? std::nullopt : std::optional(m_lastByteMs + kFrameGapMs),
@@ -141,6 +144,6 @@ void TcpLine::Serve(const volatile bool& stop) {
                 ReadClient();
         }
         if (!m_frame.empty() && Now() >= m_lastByteMs + kFrameGapMs) HandleRtu();
-        FlushDue();
+        FlushDue(stop);
     }
 }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "modbus/Mbap.h"
+#include "sim/LineClock.h"
 #include "sim/MemoryPort.h"
 
 class TcpLine : public IReplySink {
@@ -22,7 +23,7 @@ class TcpLine : public IReplySink {
     std::string Url() const;  // tcp://127.0.0.1:PORT or modbus-tcp://127.0.0.1:PORT
 
     // Serves one client at a time (a new one replaces the old) until stop becomes true.
-    void Serve(const volatile bool& stop);
+    void Serve(const StopFlag& stop);
 
     void Deliver(ByteBlock bytes, double atMs) override;
 
@@ -31,7 +32,7 @@ class TcpLine : public IReplySink {
     void Accept();
     void ReadClient();
     void HandleRtu();
-    void FlushDue();
+    void FlushDue(const StopFlag& stop);
     void Log(const char* dir, const ByteBlock& bytes) const;
 
     ISimPeer& m_meters;

@@ -17,10 +17,10 @@
 
 namespace {
 
-volatile bool g_stop = false;
+StopFlag g_stop = 0;
 volatile sig_atomic_t g_muteToggles = 0;
 void OnSignal(int) {
-    g_stop = true;
+    g_stop = 1;
 }
 void OnUsr1(int) {
     g_muteToggles = g_muteToggles + 1;

@@ -2,8 +2,15 @@
 // scaling of its registers gives one consistent set of primary values.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <cmath>
 
+#include "sim/LineClock.h"
 #include "sim/MeterModel.h"
 
 namespace {
@@ -41,4 +48,28 @@ TEST(SimMeterModel, PowersAndEnergiesAgreeUnderEveryScaling) {
         EXPECT_NEAR((e1 - e0) / ratio, meanP, meanP * 0.05 + scale)
             << st.pt << " " << st.ct << " " << st.urgFlag << " " << st.exponent;
     }
+}
+
+// The simulator's lines write through one helper: a client gone mid-reply ends the write,
+// not the process (no SIGPIPE), and a terminal nobody reads never outlasts the stop flag.
+TEST(SimLineWrite, AReaderThatIsGoneOrNeverReadsEndsTheWriteNotTheProcess) {
+    const std::vector<uint8_t> reply(95, 0x55);
+    StopFlag running = 0, stopped = 1;
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    close(pair[1]);
+    EXPECT_FALSE(WriteAll(pair[0], reply.data(), reply.size(), running));
+    close(pair[0]);
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    termios t{};
+    tcgetattr(slave, &t);
+    cfmakeraw(&t);
+    tcsetattr(slave, TCSANOW, &t);
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    EXPECT_TRUE(WriteAll(master, reply.data(), reply.size(), running));
+    const std::vector<uint8_t> more(1 << 20, 0x55);  // far beyond what a terminal holds
+    EXPECT_FALSE(WriteAll(master, more.data(), more.size(), stopped));
+    close(master);
+    close(slave);
 }
