@@ -11,6 +11,7 @@
 #include "ConsoleOnSim.h"
 #include "qt/QtTestUtil.h"
 #include "res/Resource.h"
+#include "support/FreePort.h"
 
 namespace {
 
@@ -173,10 +174,8 @@ TEST_F(ConfigE2e, PollingAndMeterParametersOverBothKindsOfGateway) {
 }
 
 TEST_F(ConfigE2e, AGatewayThatDropsOrRefusesIsReportedOnceAndReconnectedByCommSet) {
-    QTcpServer probe;  // a free port, so that the gateway comes back where it was
-    probe.listen(QHostAddress::LocalHost);
-    const QString port = QString::number(probe.serverPort());
-    probe.close();
+    // The gateway comes back where it was.
+    const QString port = QString::number(FreePortBelowEphemeral());
     const QString url = "modbus-tcp://127.0.0.1:" + port;
     Start({"--address", "1", "--modbus-tcp", port});
     Window([&](QWidget* w, ModalOperator& op) {

@@ -1,4 +1,5 @@
 """What the end-to-end scripts share: free ports, waiting, processes stopped by PID."""
+import random
 import socket
 import subprocess
 import tempfile
@@ -7,9 +8,19 @@ import unittest
 
 
 def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+    """A port no one listens on, below the system's ephemeral range: a client that
+    reconnects to a port inside that range can be given it as its own source port and
+    connect to itself, and the kernel hands such ports out to other connections."""
+    with open("/proc/sys/net/ipv4/ip_local_port_range") as f:
+        low = int(f.read().split()[0])
+    while True:
+        port = random.randrange(10000, low)
+        with socket.socket() as s:
+            try:
+                s.bind(("127.0.0.1", port))  # no reuse: a port in TIME_WAIT is skipped too
+            except OSError:
+                continue
+            return port
 
 
 def port_open(port):

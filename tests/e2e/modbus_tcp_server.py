@@ -19,4 +19,4 @@ for item in sys.argv[3:]:
 store = ModbusSlaveContext(hr=ModbusSequentialDataBlock(0, values), zero_mode=True)
 print("ready", flush=True)
 StartTcpServer(context=ModbusServerContext(slaves={unit: store}, single=False),
-               address=("127.0.0.1", port))
+               address=("127.0.0.1", port), allow_reuse_address=True)

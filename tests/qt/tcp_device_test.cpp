@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "serial/qt/QtTcpDevice.h"
+#include "support/FreePort.h"
 
 namespace {
 
@@ -111,11 +112,7 @@ TEST(TcpDevice, UnitOverrideAndRawPassThrough) {
 }
 
 TEST(TcpDevice, RefusedConnectionsAndClosedServersAreReportedWithHostAndPort) {
-    int port = 0;
-    {
-        Server gone;
-        port = gone.port;
-    }
+    const int port = FreePortBelowEphemeral();  // nothing listens there
     QtTcpDevice d(1000);
     const std::string url = "tcp://127.0.0.1:" + std::to_string(port);
     PortStatus st = d.Open(url, {});

@@ -87,6 +87,15 @@ PortStatus QtTcpDevice::Open(const std::string& name, const LineSettings&) {
         return PortStatus{missing ? PortError::NotFound : PortError::Other,
                           d->where->host + ":" + std::to_string(d->where->port) + ": " + why};
     }
+    // A port of the system's ephemeral range that nothing listens on can be reached by the
+    // connection's own source port (TCP simultaneous open): no gateway is there.
+    if (d->socket.localPort() == d->socket.peerPort() &&
+        d->socket.localAddress() == d->socket.peerAddress()) {
+        d->socket.abort();
+        return PortStatus{PortError::NotFound, d->where->host + ":" +
+                                                   std::to_string(d->where->port) +
+                                                   ": connection refused (it met itself)"};
+    }
     d->socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);  // a request goes out at once
     d->socket.setSocketOption(QAbstractSocket::KeepAliveOption, 1);
     d->open = true;
