@@ -7,6 +7,7 @@
 #include <set>
 
 #include "modbus/AddressList.h"
+#include "serial/NetworkPort.h"
 
 namespace {
 
@@ -84,18 +85,12 @@ bool ParseMqtt(QCommandLineParser& p, MqttOptions& m, std::string& error) {
             if (p.isSet(name)) return Refused(error, std::string("--") + name + " needs --mqtt");
         return true;
     }
-    const std::string hostPort = p.value("mqtt").toStdString();
-    const size_t colon = hostPort.rfind(':');
-    m.host = hostPort.substr(0, colon);
     m.tlsCaFile = p.value("mqtt-tls-ca").toStdString();
-    m.port = m.tlsCaFile.empty() ? 1883 : 8883;
-    if (colon != std::string::npos) {
-        bool ok = false;
-        m.port = QString::fromStdString(hostPort.substr(colon + 1)).toInt(&ok);
-        if (!ok || m.port < 1 || m.port > 65535) m.host.clear();
-    }
-    if (m.host.empty())
-        return Refused(error, "--mqtt: \"" + hostPort + "\" is not HOST or HOST:PORT");
+    std::string why;
+    const auto where = ParseHostPort(p.value("mqtt").toStdString(),
+                                     {m.tlsCaFile.empty() ? 1883 : 8883, false}, why);
+    if (!where) return Refused(error, "--mqtt: " + why);
+    m.host = where->host, m.port = where->port;
     m.user = p.value("mqtt-user").toStdString();
     if (p.isSet("mqtt-password-file")) {
         const std::string path = p.value("mqtt-password-file").toStdString();
@@ -194,6 +189,7 @@ std::optional<PollOptions> ParsePollOptions(const std::vector<std::string>& args
     o.outputFile = p.value("output").toStdString();
     if (!ParseMqtt(p, o.mqtt, error)) return std::nullopt;
     o.http = p.value("http").toStdString();
-    if (p.isSet("http") && o.http.empty()) return Fail(error, "--http: give [ADDR]:PORT");
+    if (p.isSet("http") && !ParseHostPort(o.http, {std::nullopt, true}, why))
+        return Fail(error, "--http: " + why);
     return o;
 }

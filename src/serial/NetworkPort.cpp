@@ -1,5 +1,6 @@
 #include "serial/NetworkPort.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace {
@@ -20,6 +21,34 @@ std::optional<long> Number(const std::string& s, long min, long max) {
 }
 
 }  // namespace
+
+std::optional<HostPort> ParseHostPort(const std::string& text, HostPortRules rules,
+                                      std::string& error) {
+    std::string host = text;
+    std::optional<std::string> port;  // none: not given
+    bool ok = true;
+    if (!text.empty() && text.front() == '[') {
+        const size_t close = text.find(']');
+        ok = close != std::string::npos && close > 1 &&
+             (close + 1 == text.size() || text[close + 1] == ':');
+        host = ok ? text.substr(1, close - 1) : "";
+        if (ok && close + 1 < text.size()) port = text.substr(close + 2);
+    } else if (std::count(text.begin(), text.end(), ':') == 1) {
+        const size_t colon = text.find(':');
+        host = text.substr(0, colon), port = text.substr(colon + 1);
+    }  // else a name, an IPv4 address or a bare IPv6 address, all without a port
+    const std::optional<long> number =
+        port ? Number(*port, 1, 65535) : std::optional<long>(rules.defaultPort);
+    ok = ok && number && (!host.empty() || rules.hostOptional) &&
+         host.find_first_of("/?#[] ") == std::string::npos;
+    if (!ok) {
+        error = "\"" + text + "\" is not " + (rules.hostOptional ? "[HOST]" : "HOST") +
+                (rules.defaultPort ? "[:PORT]" : ":PORT") +
+                " (an IPv6 address in brackets) with a port from 1 to 65535";
+        return std::nullopt;
+    }
+    return HostPort{host, static_cast<uint16_t>(*number)};
+}
 
 bool IsNetworkPortName(const std::string& name) {
     return StartsWith(name, kRtu) || StartsWith(name, kMbap);
@@ -48,16 +77,12 @@ std::optional<NetworkPort> ParseNetworkPort(const std::string& name, std::string
         error = name + ": not a tcp:// or modbus-tcp:// name";
         return std::nullopt;
     }
-    const size_t colon = rest.rfind(':');
-    auto port =
-        colon == std::string::npos ? std::nullopt : Number(rest.substr(colon + 1), 1, 65535);
-    p.host = colon == std::string::npos ? "" : rest.substr(0, colon);
-    if (p.host.size() > 2 && p.host.front() == '[' && p.host.back() == ']')
-        p.host = p.host.substr(1, p.host.size() - 2);
-    if (!port || p.host.empty() || p.host.find_first_of("/?#[] ") != std::string::npos) {
+    std::string why;
+    const auto where = ParseHostPort(rest, {}, why);
+    if (!where) {
         error = name + ": expected HOST:PORT with a port from 1 to 65535";
         return std::nullopt;
     }
-    p.port = static_cast<uint16_t>(*port);
+    p.host = where->host, p.port = where->port;
     return p;
 }

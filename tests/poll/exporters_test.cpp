@@ -12,6 +12,7 @@
 #include "poll/PollOptions.h"
 #include "poll/out/Mqtt.h"
 #include "poll/out/Prometheus.h"
+#include "support/FreePort.h"
 
 namespace {
 
@@ -87,6 +88,8 @@ TEST(MqttOptions, NeedTheBrokerAndAReadablePassword) {
     EXPECT_EQ(o->mqtt.port, 1884);
     EXPECT_EQ(o->bus, "east-1");
     EXPECT_EQ(parse({"--mqtt", "b", "--mqtt-tls-ca", "/ca.pem"}, error)->mqtt.port, 8883);
+    EXPECT_EQ(parse({"--mqtt", "::1"}, error)->mqtt.host, "::1");
+    EXPECT_EQ(parse({"--mqtt", "[::1]:1884"}, error)->mqtt.port, 1884);
     for (auto bad : std::vector<std::vector<std::string>>{
              {"--mqtt-user", "u"},
              {"--mqtt", "b:0"},
@@ -97,6 +100,7 @@ TEST(MqttOptions, NeedTheBrokerAndAReadablePassword) {
              {"--mqtt", "b", "--mqtt-queue", "0"},
              {"--name", "east/1"},
              {"--http", ""},
+             {"--http", "9880"},
          }) {
         error.clear();
         EXPECT_FALSE(parse(bad, error)) << bad[0];
@@ -137,4 +141,13 @@ TEST(Prometheus, ABadOrBusyListenAddressIsRefused) {
     EXPECT_FALSE(MakeMetricsExporter("127.0.0.1:99999", "b", error));
     auto first = MakeMetricsExporter("127.0.0.1:0", "b", error);  // port 0: refused too
     EXPECT_FALSE(first);
+}
+
+TEST(Prometheus, AnExporterEndsAtOnceHoweverSoonAfterItsStart) {
+    for (int k = 0; k < 50; ++k) {
+        std::string error;
+        auto exporter = MakeMetricsExporter("127.0.0.1:" + std::to_string(FreePortBelowEphemeral()),
+                                            "b", error);
+        ASSERT_TRUE(exporter) << error;
+    }  // each destroyed at once: a stop before its server loop ran used to hang the join
 }

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "serial/NetworkPort.h"
 #include "serial/PortNaming.h"
 
 namespace fs = std::filesystem;
@@ -67,4 +68,49 @@ TEST(PortNaming, ScanSkipsOnboardPortsWithoutHardwareAndVirtualTerminals) {
     EXPECT_EQ(found[0].Path(), (root / "by-id" / "usb-Prolific-port0").string());
     EXPECT_EQ(found[1].Path(), "/dev/ttyS0");
     fs::remove_all(root);
+}
+
+TEST(HostPort, NamesAddressesAndBracketedIpv6WithAndWithoutAPort) {
+    struct Case {
+        const char* text;
+        HostPortRules rules;
+        const char* host;  // nullptr: refused
+        int port;
+    };
+    const HostPortRules needPort{}, mqtt{1883, false}, listen{std::nullopt, true};
+    const Case cases[] = {
+        {"broker.local:1884", mqtt, "broker.local", 1884},
+        {"broker.local", mqtt, "broker.local", 1883},
+        {"10.0.0.7", mqtt, "10.0.0.7", 1883},
+        {"::1", mqtt, "::1", 1883},
+        {"[::1]:1884", mqtt, "::1", 1884},
+        {"[fe80::1]", mqtt, "fe80::1", 1883},
+        {"::1", needPort, nullptr, 0},  // a bare IPv6 address cannot carry a port
+        {"[::1]:502", needPort, "::1", 502},
+        {"gw:502", needPort, "gw", 502},
+        {":9880", listen, "", 9880},
+        {"[::]:9880", listen, "::", 9880},
+        {":9880", mqtt, nullptr, 0},
+        {"gw", needPort, nullptr, 0},
+        {"gw:", mqtt, nullptr, 0},
+        {"gw:0", mqtt, nullptr, 0},
+        {"gw:65536", mqtt, nullptr, 0},
+        {"gw:12a", mqtt, nullptr, 0},
+        {"[::1", mqtt, nullptr, 0},
+        {"[]:80", listen, nullptr, 0},
+        {"[::1]x", mqtt, nullptr, 0},
+        {"a/b:80", needPort, nullptr, 0},
+        {"", mqtt, nullptr, 0},
+    };
+    for (const Case& c : cases) {
+        std::string error;
+        const auto got = ParseHostPort(c.text, c.rules, error);
+        ASSERT_EQ(bool(got), c.host != nullptr) << c.text << ": " << error;
+        if (got) {
+            EXPECT_EQ(got->host, c.host) << c.text;
+            EXPECT_EQ(got->port, c.port) << c.text;
+        } else {
+            EXPECT_NE(error.find(std::string("\"") + c.text + "\""), std::string::npos) << error;
+        }
+    }
 }

@@ -3,11 +3,15 @@
 #include <httplib.h>
 
 #include <QDateTime>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <thread>
 
 #include "poll/out/OutputText.h"
+#include "serial/NetworkPort.h"
 
 namespace {
 
@@ -67,13 +71,24 @@ class MetricsExporter : public IMetricsExporter {
         });
     }
     ~MetricsExporter() override {
-        m_server.stop();
+        // stop() does nothing until the server loop runs: a stop that came too early would
+        // leave the loop running and the join waiting for ever.
+        while (m_thread.joinable() && !m_finished) {
+            if (m_server.is_running()) {
+                m_server.stop();
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         if (m_thread.joinable()) m_thread.join();
     }
 
     bool Listen(const std::string& host, int port) {
         if (!m_server.bind_to_port(host.c_str(), port)) return false;
-        m_thread = std::thread([this] { m_server.listen_after_bind(); });
+        m_thread = std::thread([this] {
+            m_server.listen_after_bind();
+            m_finished = true;
+        });
         return true;
     }
 
@@ -86,6 +101,7 @@ class MetricsExporter : public IMetricsExporter {
         m_health = health;
     }
     void SetDroppedSource(std::function<uint64_t()> dropped) override {
+        std::lock_guard<std::mutex> lock(m_mutex);  // a scrape may be under way
         m_dropped = std::move(dropped);
     }
 
@@ -105,6 +121,7 @@ class MetricsExporter : public IMetricsExporter {
     std::string m_bus;
     httplib::Server m_server;
     std::thread m_thread;
+    std::atomic<bool> m_finished{false};
     std::mutex m_mutex;
     std::map<uint8_t, Reading> m_last;
     std::vector<MeterHealth> m_health;
@@ -164,24 +181,21 @@ std::string MetricsText(const std::string& bus, const std::vector<Reading>& last
 
 std::unique_ptr<IMetricsExporter> MakeMetricsExporter(const std::string& listen,
                                                       const std::string& bus, std::string& error) {
-    const size_t colon = listen.rfind(':');
-    int port = 0;
-    const std::string digits = colon == std::string::npos ? "" : listen.substr(colon + 1);
-    const bool numeric = !digits.empty() && digits.size() <= 5 &&
-                         digits.find_first_not_of("0123456789") == std::string::npos;
-    if (numeric) port = std::stoi(digits);
-    if (!numeric || port < 1 || port > 65535) {
-        error = "--http: \"" + listen + "\" is not [ADDR]:PORT with a port from 1 to 65535";
+    std::string why;
+    const auto where = ParseHostPort(listen, {std::nullopt, true}, why);
+    if (!where) {
+        error = "--http: " + why;
         return nullptr;
     }
-    std::string host = listen.substr(0, colon);
-    if (host.size() > 1 && host.front() == '[' && host.back() == ']')
-        host = host.substr(1, host.size() - 2);  // [::1]
-    if (host.empty()) host = "0.0.0.0";
     auto exporter = std::make_unique<MetricsExporter>(bus);
-    if (!exporter->Listen(host, port)) {
+    errno = 0;
+    if (!exporter->Listen(where->host.empty() ? "0.0.0.0" : where->host, where->port)) {
+        // The library does not say why; errno does when the bind itself failed.
+        const bool bindFailed =
+            errno == EADDRINUSE || errno == EADDRNOTAVAIL || errno == EACCES || errno == EPERM;
         error = "--http: cannot listen on " + listen + " (" +
-                (errno ? std::strerror(errno) : "in use, or not an address of this machine") + ")";
+                (bindFailed ? std::strerror(errno) : "in use, or not an address of this machine") +
+                ")";
         return nullptr;
     }
     return exporter;
