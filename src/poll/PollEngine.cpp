@@ -159,6 +159,7 @@ void PollEngine::Count(size_t k, const Exchange& x) {
     Meter& m = m_meters[k];
     MeterHealth& h = m_health[k];
     const std::string who = "meter " + std::to_string(m.address) + " on " + m_line.Name();
+    h.staleReplies = m_line.StaleReplies(m.address);
     switch (x.outcome) {
         case Outcome::Ok:
             ++h.ok;

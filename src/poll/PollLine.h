@@ -22,6 +22,8 @@ class IPollLine {
     // True where every reply names its request (Modbus TCP's transaction ids): no need to
     // judge a reply by its timing, and no line silence to keep.
     virtual bool RepliesCarryIds() const { return false; }
+    // Replies for an earlier request that the line dropped, by meter.
+    virtual uint64_t StaleReplies(uint8_t /*address*/) const { return 0; }
 };
 
 // A serial device opened by path with fixed line settings, on the system's steady clock.

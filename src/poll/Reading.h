@@ -26,6 +26,7 @@ struct Reading {
 struct MeterHealth {
     uint8_t address = 0;
     uint64_t ok = 0, timeouts = 0, crcErrors = 0, exceptions = 0;
+    uint64_t staleReplies = 0;   // a gateway's replies to earlier requests, dropped
     std::string lastError;       // empty until something went wrong
     bool answering = true;       // false from the moment it was reported silent until it answers
     int64_t lastGoodUnixMs = 0;  // 0: never

@@ -47,6 +47,7 @@ class SerialPollLine : public IPollLine {
     }
 
     std::string Name() const override { return m_name; }
+    uint64_t StaleReplies(uint8_t a) const override { return m_device->StaleReplies(a); }
     bool RepliesCarryIds() const override { return m_path.rfind("modbus-tcp://", 0) == 0; }
 
   private:

@@ -45,9 +45,10 @@ void PrintSummary(const std::vector<MeterHealth>& health) {
     for (const MeterHealth& h : health)
         std::fprintf(stderr,
                      "kx880-poll: meter %u: %llu good replies, %llu timeouts, %llu bad frames, "
-                     "%llu exceptions%s%s\n",
+                     "%llu exceptions, %llu stale%s%s\n",
                      h.address, (unsigned long long)h.ok, (unsigned long long)h.timeouts,
                      (unsigned long long)h.crcErrors, (unsigned long long)h.exceptions,
+                     (unsigned long long)h.staleReplies,
                      h.lastError.empty() ? "" : "; last error: ", h.lastError.c_str());
 }
 

@@ -35,4 +35,7 @@ class ISerialDevice {
     // Blocks until bytes are waiting or timeoutMs has passed (a blocking reader such as the
     // poller; the console never waits this way).
     virtual PortStatus WaitForInput(int timeoutMs) = 0;
+    // Replies a Modbus TCP gateway sent for another transaction than the one outstanding
+    // (late, repeated), by the meter they came from; dropped, never delivered.
+    virtual uint64_t StaleReplies(uint8_t /*address*/) const { return 0; }
 };

@@ -1,6 +1,8 @@
 // The poller's pure pieces: numeric decoding, addresses and options, the line outputs.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <clocale>
 #include <cmath>
 #include <map>
@@ -208,8 +210,24 @@ TEST(PollOutputs, TheLiveTableShowsEachMeterWithTheConsolesUnits) {
     EXPECT_NE(screen.find("230.25 V"), std::string::npos) << screen;
     EXPECT_NE(screen.find("1.5000 MW"), std::string::npos) << screen;
     EXPECT_NE(screen.find("\n9     silent"), std::string::npos) << screen;
-    EXPECT_NE(screen.find("meter 9: 0 ok, 4 timeouts, 0 bad frames, 0 exceptions; last: no reply"),
+    EXPECT_NE(screen.find("meter 9: 0 ok, 4 timeouts, 0 bad frames, 0 exceptions, 0 stale; "
+                          "last: no reply"),
               std::string::npos)
         << screen;
+    // Meter 7 falls silent: its last values go, their age is shown.
+    health[0].answering = false;
+    health[0].lastGoodUnixMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::system_clock::now().time_since_epoch())
+                                   .count() -
+                               12500;
+    std::fseek(f, 0, SEEK_END);  // from reading back to writing
+    const long before = std::ftell(f);
+    table->OnRoundEnd(health);
+    const std::string next = ReadBack(f).substr(size_t(before));
+    EXPECT_EQ(next.find("230.25 V"), std::string::npos) << next;
+    EXPECT_NE(next.find("meter 7: 3 ok, 0 timeouts, 0 bad frames, 0 exceptions, 0 stale; last good "
+                        "reading 12 s ago"),
+              std::string::npos)
+        << next;
     std::fclose(f);
 }

@@ -73,9 +73,11 @@ TEST(TcpDevice, ModbusTcpTranslatesBothWaysAndTakesOnlyTheOutstandingReply) {
     s.Send({0x00, 0x01, 0x00, 0x00, 0x00, 0x05, 0x01, 0x03, 0x02, 0x00, 0x01});
     EXPECT_EQ(Drain(d), (ByteBlock{0x01, 0x03, 0x02, 0x00, 0x01, 0x79, 0x84}));
     EXPECT_EQ(d.DroppedReplies(), 1u);
-    // The same reply again is no answer to anything.
+    // The same reply again is no answer to anything; both count for the meter at 1.
     s.Send({0x00, 0x01, 0x00, 0x00, 0x00, 0x05, 0x01, 0x03, 0x02, 0x00, 0x01});
     EXPECT_TRUE(Drain(d).empty());
+    EXPECT_EQ(d.StaleReplies(1), 2u);
+    EXPECT_EQ(d.StaleReplies(2), 0u);
     // An exception PDU becomes the meter's exception frame.
     ASSERT_TRUE(d.Write(kRead1).ok());
     EXPECT_EQ(s.Receive(12)[1], 0x02);

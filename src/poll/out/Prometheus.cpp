@@ -157,7 +157,8 @@ std::string MetricsText(const std::string& bus, const std::vector<Reading>& last
         for (auto [result, n] : {std::pair<const char*, uint64_t>{"ok", h.ok},
                                  {"timeout", h.timeouts},
                                  {"crc", h.crcErrors},
-                                 {"exception", h.exceptions}})
+                                 {"exception", h.exceptions},
+                                 {"stale", h.staleReplies}})
             out += "kx880_replies_total" +
                    Labels(bus, h.address, std::string(",result=\"") + result + "\"") + " " +
                    std::to_string(n) + "\n";

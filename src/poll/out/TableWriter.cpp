@@ -1,3 +1,4 @@
+#include <chrono>
 #include <cmath>
 #include <map>
 
@@ -47,6 +48,15 @@ std::string Cell(const Reading& r, int q) {
     return "?";
 }
 
+// How long a silent meter has had no good reply.
+std::string Age(const MeterHealth& h) {
+    if (h.answering || !h.lastGoodUnixMs) return "";
+    const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
+    return "; last good reading " + std::to_string((now - h.lastGoodUnixMs) / 1000) + " s ago";
+}
+
 std::string Pad(const std::string& s, size_t width) {
     return s.size() >= width ? s + " " : s + std::string(width - s.size(), ' ');
 }
@@ -62,7 +72,8 @@ class TableWriter : public IReadingSink {
         s += "\n";
         for (const MeterHealth& h : health) {
             s += Pad(std::to_string(h.address), 6) + Pad(h.answering ? "ok" : "silent", 10);
-            auto it = m_last.find(h.address);
+            // A silent meter's last values are no longer true: blank, with their age below.
+            auto it = h.answering ? m_last.find(h.address) : m_last.end();
             for (const Column& c : kColumns)
                 s += Pad(it == m_last.end() ? "-" : Cell(it->second, QuantityIndex(c.key)), 16);
             s += "\n";
@@ -70,8 +81,9 @@ class TableWriter : public IReadingSink {
         for (const MeterHealth& h : health)
             s += "meter " + std::to_string(h.address) + ": " + std::to_string(h.ok) + " ok, " +
                  std::to_string(h.timeouts) + " timeouts, " + std::to_string(h.crcErrors) +
-                 " bad frames, " + std::to_string(h.exceptions) + " exceptions" +
-                 (h.lastError.empty() ? "" : "; last: " + h.lastError) + "\n";
+                 " bad frames, " + std::to_string(h.exceptions) + " exceptions, " +
+                 std::to_string(h.staleReplies) + " stale" +
+                 (h.lastError.empty() ? "" : "; last: " + h.lastError) + Age(h) + "\n";
         std::fputs(s.c_str(), m_out);
         std::fflush(m_out);
     }

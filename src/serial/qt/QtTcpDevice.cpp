@@ -1,6 +1,7 @@
 #include "serial/qt/QtTcpDevice.h"
 
 #include <QTcpSocket>
+#include <array>
 #include <deque>
 
 #include "modbus/Mbap.h"
@@ -21,6 +22,8 @@ struct QtTcpDevice::Impl {
         uint8_t address;  // the RTU address the reply must carry back
     };
     std::optional<Outstanding> outstanding;
+    std::array<Outstanding, 16> recent{};  // by transaction id modulo 16: whose reply is late
+    std::array<uint64_t, 256> staleBy{};
     uint64_t dropped = 0;
 
     bool Mbap() const { return where && where->kind == NetworkPort::Kind::ModbusTcp; }
@@ -44,6 +47,9 @@ struct QtTcpDevice::Impl {
             while (auto reply = stream.Next()) {
                 if (!outstanding || reply->transaction != outstanding->transaction) {
                     ++dropped;  // late, repeated or never asked for
+                    const Outstanding& asked = recent[reply->transaction % recent.size()];
+                    ++staleBy[asked.transaction == reply->transaction ? asked.address
+                                                                      : reply->unit];
                     continue;
                 }
                 const Bytes frame = RtuFrame(outstanding->address, reply->pdu);
@@ -125,6 +131,7 @@ PortStatus QtTcpDevice::Write(const ByteBlock& bytes) {
         if (!mbap) return {};  // not one whole frame: nothing a gateway could carry
         out = *mbap;
         d->outstanding = Impl::Outstanding{id, bytes[0]};
+        d->recent[id % d->recent.size()] = *d->outstanding;
     }
     const qint64 n = d->socket.write(reinterpret_cast<const char*>(out.data()), qint64(out.size()));
     d->socket.flush();
@@ -155,6 +162,10 @@ PortStatus QtTcpDevice::WaitForInput(int timeoutMs) {
     if (!st.ok() || !d->rx.empty()) return st;
     d->socket.waitForReadyRead(timeoutMs);
     return d->Pull();
+}
+
+uint64_t QtTcpDevice::StaleReplies(uint8_t address) const {
+    return d->staleBy[address];
 }
 
 uint64_t QtTcpDevice::DroppedReplies() const {

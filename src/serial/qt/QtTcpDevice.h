@@ -21,6 +21,7 @@ class QtTcpDevice : public ISerialDevice {
     PortStatus Pending(size_t& count) override;
     PortStatus Read(size_t max, ByteBlock& out) override;
     PortStatus WaitForInput(int timeoutMs) override;
+    uint64_t StaleReplies(uint8_t address) const override;
 
     uint64_t DroppedReplies() const;  // MBAP replies for no outstanding request, or malformed
 
@@ -42,6 +43,7 @@ class QtAnyPortDevice : public ISerialDevice {
     PortStatus Pending(size_t& n) override { return m_active->Pending(n); }
     PortStatus Read(size_t max, ByteBlock& out) override { return m_active->Read(max, out); }
     PortStatus WaitForInput(int ms) override { return m_active->WaitForInput(ms); }
+    uint64_t StaleReplies(uint8_t a) const override { return m_active->StaleReplies(a); }
 
   private:
     std::unique_ptr<ISerialDevice> m_serial, m_network;
