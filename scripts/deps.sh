@@ -10,7 +10,7 @@ packages=(
     fonts-wqy-zenhei
     xvfb xauth mbpoll python3
     libmosquitto-dev mosquitto mosquitto-clients libcpp-httplib-dev prometheus
-    python3-pymodbus python3-serial python3-serial-asyncio socat openssl
+    python3-pymodbus python3-serial python3-serial-asyncio libmodbus5 socat openssl libssl-dev
     clang libclang-rt-14-dev
     locales
 )

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs every test: once in a normal build, once under
-# AddressSanitizer and UndefinedBehaviorSanitizer, then a minute of fuzzing per target.
+# AddressSanitizer and UndefinedBehaviorSanitizer, the poller's threads under
+# ThreadSanitizer, then a minute of fuzzing per target.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/deps.sh"
@@ -17,6 +18,11 @@ echo "== sanitizer build (ASan + UBSan)"
 "$top/scripts/build.sh" build-asan -DKX880_SANITIZE=ON
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir "$top/build-asan" --output-on-failure -j 2
+
+echo "== thread sanitizer build (the poller, its outputs and their tests)"
+"$top/scripts/build.sh" build-tsan -DKX880_SANITIZE=thread
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+    ctest --test-dir "$top/build-tsan" --output-on-failure -j 2
 
 echo "== fuzzing (libFuzzer, a minute per target)"
 "$top/scripts/fuzz.sh" "${KX880_FUZZ_SECONDS:-60}"

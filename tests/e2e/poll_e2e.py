@@ -131,6 +131,9 @@ class PollerOnSim(unittest.TestCase):
         sim.start()  # ...and comes back on the same name
         total = len(rows())
         self.assertTrue(wait_for(lambda: len(rows()) > total + 3, 10))
+        p.send_signal(signal.SIGPIPE)  # what a peer closing mid-write raises: no end
+        time.sleep(0.3)
+        self.assertIsNone(p.poll())
         p.send_signal(signal.SIGTERM)
         err = p.communicate(timeout=10)[1]
         self.assertEqual(p.returncode, 0, err)
