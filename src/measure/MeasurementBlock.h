@@ -1,10 +1,13 @@
-// The meter's 45-register measurement block as the texts of the main window's boxes.
+// The meter's 45-register measurement block: its values in base units, scaled by the
+// meter's settings, for the console's boxes and the poller's outputs alike.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "measure/Quantities.h"
 
 struct Scales {
     uint32_t pt = 1;
@@ -19,34 +22,6 @@ struct FieldText {
 };
 
 constexpr int kMeasurementRegisters = 45;
-
-// What a value of the block measures, with its unit in base units (empty: a ratio).
-enum class QuantityKind {
-    Voltage,
-    LineVoltage,
-    Current,
-    ActivePower,
-    ReactivePower,
-    ApparentPower,
-    PowerFactor,
-    Frequency,
-    ActiveEnergy,
-    ReactiveEnergy,
-};
-const char* UnitOf(QuantityKind kind);  // "V", "A", "W", "var", "VA", "", "Hz", "Wh", "varh"
-
-struct QuantityInfo {
-    const char* key;    // field name in the poller's outputs: "voltage_a", "active_power_total"
-    QuantityKind kind;  //
-    const char* where;  // phase, line or direction: "a", "ca", "mean", "total", "forward", ...
-    int control;        // the console's box
-};
-
-// The block's quantities: the shown registers in address order, the derived mean line
-// voltage last. The values and the texts below come in this order.
-constexpr int kQuantityCount = 34;
-const QuantityInfo (&Quantities())[kQuantityCount];
-int QuantityIndex(const std::string& key);  // -1 for a key that is not one of them
 
 // Every quantity as a double in base units (V, A, W, var, VA, Hz, Wh, varh), scaled as the
 // console scales it. The reverse counters are magnitudes: the console's "-" in front of

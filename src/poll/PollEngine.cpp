@@ -201,11 +201,8 @@ void PollEngine::Emit(size_t k, const ByteBlock& frame) {
     const Scales scales{r.params.pt, r.params.ct, r.params.urgFactor, m.energyScale.value_or(1)};
     r.values = DecodeMeasurementValues(frame.data() + 3, scales);
     if (r.energyScale == 0)
-        for (size_t q = 0; q < kQuantityCount; ++q) {
-            const QuantityKind kind = Quantities()[q].kind;
-            if (kind == QuantityKind::ActiveEnergy || kind == QuantityKind::ReactiveEnergy)
-                r.values[q] = NAN;
-        }
+        for (size_t q = 0; q < kQuantityCount; ++q)
+            if (InfoOf(Quantities()[q].kind).counter()) r.values[q] = NAN;
     const size_t statusAt = ReadRegsReplyLength(kMeasurementCount);
     if (frame.size() >= statusAt + 2)
         r.voltageStatus = frame[statusAt], r.currentStatus = frame[statusAt + 1];

@@ -38,7 +38,7 @@ class CsvWriter : public IReadingSink {
     static std::string Header() {
         std::string h = "time,bus,address";
         for (const QuantityInfo& q : Quantities()) {
-            const std::string unit = UnitOf(q.kind);
+            const std::string unit = InfoOf(q.kind).unit;
             h += ',';
             h += CsvField(std::string(q.key) + (unit.empty() ? "" : " [" + unit + "]"));
         }

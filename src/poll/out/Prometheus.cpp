@@ -9,48 +9,12 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "poll/out/OutputText.h"
 #include "serial/NetworkPort.h"
 
 namespace {
-
-struct Family {
-    const char* name;
-    const char* type;
-    const char* help;
-    const char* label;  // the label that tells the series of one meter apart
-    double factor = 1;  // from the reading's unit to the family's
-};
-
-Family FamilyOf(QuantityKind kind) {
-    switch (kind) {
-        case QuantityKind::Voltage:
-            return {"kx880_voltage_volts", "gauge", "Phase voltage, primary side.", "phase"};
-        case QuantityKind::LineVoltage:
-            return {"kx880_line_voltage_volts", "gauge", "Line voltage, primary side.", "line"};
-        case QuantityKind::Current:
-            return {"kx880_current_amperes", "gauge", "Current, primary side.", "phase"};
-        case QuantityKind::ActivePower:
-            return {"kx880_power_watts", "gauge", "Active power.", "phase"};
-        case QuantityKind::ReactivePower:
-            return {"kx880_reactive_power_vars", "gauge", "Reactive power.", "phase"};
-        case QuantityKind::ApparentPower:
-            return {"kx880_apparent_power_volt_amperes", "gauge", "Apparent power.", "phase"};
-        case QuantityKind::PowerFactor:
-            return {"kx880_power_factor", "gauge", "Power factor.", "phase"};
-        case QuantityKind::Frequency:
-            return {"kx880_frequency_hertz", "gauge", "Frequency.", ""};
-        case QuantityKind::ActiveEnergy:
-            // Prometheus counts in base units: joules, not watt-hours (promtool insists).
-            return {"kx880_active_energy_joules_total", "counter",
-                    "Active energy counter (Wh x 3600).", "direction", 3600};
-        case QuantityKind::ReactiveEnergy:
-            return {"kx880_reactive_energy_var_seconds_total", "counter",
-                    "Reactive energy counter (varh x 3600).", "direction", 3600};
-    }
-    return {"", "", "", ""};
-}
 
 std::string Labels(const std::string& bus, uint8_t address, const std::string& extra = "") {
     return "{bus=\"" + bus + "\",address=\"" + std::to_string(address) + "\"" + extra + "}";
@@ -137,19 +101,17 @@ std::string MetricsText(const std::string& bus, const std::vector<Reading>& last
     // One family at a time, every meter's series under it, as the format wants them grouped.
     std::map<std::string, bool> done;
     for (const QuantityInfo& q : Quantities()) {
-        const Family f = FamilyOf(q.kind);
-        if (done[f.name]) continue;
-        done[f.name] = true;
-        Header(out, f.name, f.type, f.help);
+        const KindInfo& f = InfoOf(q.kind);
+        if (std::exchange(done[f.family], true)) continue;
+        Header(out, f.family, f.familyType, f.familyHelp);
         for (const Reading& r : last)
             for (int k = 0; k < kQuantityCount; ++k) {
                 const QuantityInfo& s = Quantities()[k];
-                if (FamilyOf(s.kind).name != std::string(f.name) || std::isnan(r.values[k]))
-                    continue;
+                if (InfoOf(s.kind).family != f.family || std::isnan(r.values[k])) continue;
                 const std::string extra =
-                    *f.label ? std::string(",") + f.label + "=\"" + s.where + "\"" : "";
-                out += std::string(f.name) + Labels(bus, r.address, extra) + " " +
-                       NumberText(r.values[k] * f.factor) + "\n";
+                    *f.familyLabel ? std::string(",") + f.familyLabel + "=\"" + s.where + "\"" : "";
+                out += std::string(f.family) + Labels(bus, r.address, extra) + " " +
+                       NumberText(r.values[k] * f.familyFactor) + "\n";
             }
     }
     Header(out, "kx880_replies_total", "counter", "Replies to the poller's requests by result.");

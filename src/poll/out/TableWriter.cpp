@@ -2,7 +2,6 @@
 #include <cmath>
 #include <map>
 
-#include "measure/Format.h"
 #include "poll/out/OutputText.h"
 #include "poll/out/Writers.h"
 
@@ -22,30 +21,7 @@ constexpr Column kColumns[] = {
 };
 
 std::string Cell(const Reading& r, int q) {
-    const double v = r.values[q];
-    if (std::isnan(v)) return "-";
-    switch (Quantities()[q].kind) {
-        case QuantityKind::Voltage:
-        case QuantityKind::LineVoltage:
-            return FormatQuantity(v, Ladder::Voltage);
-        case QuantityKind::Current:
-            return FormatQuantity(v, Ladder::Current);
-        case QuantityKind::ActivePower:
-            return FormatQuantity(v, Ladder::ActivePower);
-        case QuantityKind::ReactivePower:
-            return FormatQuantity(v, Ladder::ReactivePower);
-        case QuantityKind::ApparentPower:
-            return FormatQuantity(v, Ladder::ApparentPower);
-        case QuantityKind::PowerFactor:
-            return FormatPowerFactor(v);
-        case QuantityKind::Frequency:
-            return FormatFrequency(v);
-        case QuantityKind::ActiveEnergy:
-            return FormatQuantity(v, Ladder::ForwardActiveEnergy);
-        case QuantityKind::ReactiveEnergy:
-            return FormatQuantity(v, Ladder::ForwardReactiveEnergy);
-    }
-    return "?";
+    return std::isnan(r.values[q]) ? "-" : QuantityText(Quantities()[q], r.values[q]);
 }
 
 // How long a silent meter has had no good reply.
