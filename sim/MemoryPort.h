@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "serial/SerialDevice.h"
-#include "winsys/Clock.h"
+#include "base/Clock.h"
 
 // Where the far end puts the bytes it sends: they reach the console at atMs (fractions of
 // a millisecond count: at 19200 bit/s a character takes 0.57 ms).

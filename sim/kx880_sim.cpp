@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Parse.h"
 #include "modbus/AddressList.h"
 #include "sim/PtyLine.h"
 #include "sim/TcpLine.h"
@@ -67,13 +68,10 @@ const char kUsage[] =
 }
 
 long Number(const char* option, const char* text, long min, long max) {
-    char* end = nullptr;
-    errno = 0;
-    long v = std::strtol(text, &end, 0);
-    if (!*text || *end || errno || v < min || v > max)
-        Die(std::string("--") + option + ": \"" + text + "\" is not a number from " +
-            std::to_string(min) + " to " + std::to_string(max));
-    return v;
+    std::string why;
+    const auto v = ParseNumber(text, min, max, why, 0);
+    if (!v) Die(std::string("--") + option + ": " + why);
+    return *v;
 }
 
 std::vector<std::string> Split(const std::string& s, char sep) {
@@ -164,8 +162,9 @@ Options Parse(int argc, char** argv, MeterModel& model) {
                 break;
             case kAddress: {
                 std::string error;
-                o.addresses = ParseAddressList(optarg, 0, 255, error);
-                if (o.addresses.empty()) Die("--address: " + error);
+                const auto addresses = ParseAddressList(optarg, 0, 255, error);
+                if (!addresses) Die("--address: " + error);
+                o.addresses = *addresses;
                 break;
             }
             case kTcp:

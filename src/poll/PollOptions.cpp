@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <set>
 
+#include "base/Parse.h"
 #include "modbus/AddressList.h"
 #include "serial/NetworkPort.h"
 
@@ -19,13 +20,10 @@ struct Parsed {
 
     // A whole number from min to max, or an error naming the option.
     std::optional<long> Number(const QString& name, long min, long max) {
-        bool ok = false;
-        const long v = p.value(name).toLong(&ok);
-        if (ok && v >= min && v <= max) return v;
-        error = "--" + name.toStdString() + ": \"" + p.value(name).toStdString() +
-                "\" is not a whole number from " + std::to_string(min) + " to " +
-                std::to_string(max);
-        return std::nullopt;
+        std::string why;
+        const auto v = ParseNumber(p.value(name).toStdString(), min, max, why);
+        if (!v) error = "--" + name.toStdString() + ": " + why;
+        return v;
     }
 };
 
@@ -166,9 +164,10 @@ std::optional<PollOptions> ParsePollOptions(const std::vector<std::string>& args
     else
         return Fail(error, "--parity: \"" + parity + "\" is not none, odd or even");
     std::string why;
-    o.config.addresses = ParseAddressList(p.value("address").toStdString(), 1, 255, why);
-    if (o.config.addresses.empty())
+    const auto addresses = ParseAddressList(p.value("address").toStdString(), 1, 255, why);
+    if (!addresses)
         return Fail(error, "--address: " + why + " (0 is the broadcast address, never polled)");
+    o.config.addresses = *addresses;
     auto interval = in.Number("interval", 0, 86400000);
     auto count = in.Number("count", 0, 1L << 40);
     auto timeout = interval && count ? in.Number("timeout", 0, 60000) : std::nullopt;

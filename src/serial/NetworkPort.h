@@ -9,26 +9,14 @@
 #include <optional>
 #include <string>
 
+#include "base/Parse.h"
+
 struct NetworkPort {
     enum class Kind { RtuOverTcp, ModbusTcp } kind;
     std::string host;  // a name, an IPv4 address, or an IPv6 address without brackets
     uint16_t port;
     std::optional<uint8_t> unit;  // modbus-tcp only: overrides the frame's address
 };
-
-struct HostPort {
-    std::string host;  // a name, an IPv4 address, or an IPv6 address without brackets
-    uint16_t port;
-};
-
-// HOST:PORT, [IPV6]:PORT; with a default port also HOST, [IPV6] and a bare IPv6 address;
-// with hostOptional also :PORT (host empty). Nothing and a reason in error otherwise.
-struct HostPortRules {
-    std::optional<uint16_t> defaultPort;
-    bool hostOptional = false;
-};
-std::optional<HostPort> ParseHostPort(const std::string& text, HostPortRules rules,
-                                      std::string& error);
 
 bool IsNetworkPortName(const std::string& name);  // begins with tcp:// or modbus-tcp://
 // The parts of such a name; nothing and a reason in error when it is malformed.

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "winsys/Clock.h"
+#include "base/Clock.h"
 #include "winsys/Types.h"
 
 class CDialog;

@@ -96,9 +96,9 @@ TEST(PollAddresses, ListsAndRanges) {
     std::string error;
     EXPECT_EQ(ParseAddressList("1,3,5-8,3", 1, 255, error),
               (std::vector<uint8_t>{1, 3, 5, 6, 7, 8}));
-    EXPECT_EQ(ParseAddressList("248-255", 1, 255, error).size(), 8u);
+    EXPECT_EQ(ParseAddressList("248-255", 1, 255, error)->size(), 8u);
     for (const char* bad : {"", "0", "256", "1,,2", "8-5", "1-", "x", " 1", "1.5", "-3"}) {
-        EXPECT_TRUE(ParseAddressList(bad, 1, 255, error).empty()) << bad;
+        EXPECT_FALSE(ParseAddressList(bad, 1, 255, error)) << bad;
         EXPECT_FALSE(error.empty()) << bad;
     }
 }

@@ -1,4 +1,4 @@
-#include "winsys/Clock.h"
+#include "base/Clock.h"
 
 #include <chrono>
 #include <thread>

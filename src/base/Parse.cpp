@@ -1,0 +1,47 @@
+#include "base/Parse.h"
+
+#include <algorithm>
+#include <charconv>
+
+std::optional<long> ParseNumber(const std::string& text, long min, long max, std::string& error,
+                                int base) {
+    const bool hex = base == 0 && text.size() > 2 && text[0] == '0' && (text[1] | 0x20) == 'x';
+    const char* from = text.data() + (hex ? 2 : 0);
+    const char* end = text.data() + text.size();
+    long v = 0;
+    auto [stop, ec] = std::from_chars(from, end, v, hex ? 16 : 10);
+    if (from == end || ec != std::errc() || stop != end || v < min || v > max) {
+        error = "\"" + text + "\" is not a whole number from " + std::to_string(min) + " to " +
+                std::to_string(max);
+        return std::nullopt;
+    }
+    return v;
+}
+
+std::optional<HostPort> ParseHostPort(const std::string& text, HostPortRules rules,
+                                      std::string& error) {
+    std::string host = text;
+    std::optional<std::string> port;  // none: not given
+    bool ok = true;
+    if (!text.empty() && text.front() == '[') {
+        const size_t close = text.find(']');
+        ok = close != std::string::npos && close > 1 &&
+             (close + 1 == text.size() || text[close + 1] == ':');
+        host = ok ? text.substr(1, close - 1) : "";
+        if (ok && close + 1 < text.size()) port = text.substr(close + 2);
+    } else if (std::count(text.begin(), text.end(), ':') == 1) {
+        const size_t colon = text.find(':');
+        host = text.substr(0, colon), port = text.substr(colon + 1);
+    }  // else a name, an IPv4 address or a bare IPv6 address, all without a port
+    const std::optional<long> number =
+        port ? ParseNumber(*port, 1, 65535, error) : std::optional<long>(rules.defaultPort);
+    ok = ok && number && (!host.empty() || rules.hostOptional) &&
+         host.find_first_of("/?#[] ") == std::string::npos;
+    if (!ok) {
+        error = "\"" + text + "\" is not " + (rules.hostOptional ? "[HOST]" : "HOST") +
+                (rules.defaultPort ? "[:PORT]" : ":PORT") +
+                " (an IPv6 address in brackets) with a port from 1 to 65535";
+        return std::nullopt;
+    }
+    return HostPort{host, static_cast<uint16_t>(*number)};
+}
