@@ -92,7 +92,7 @@ void TcpLine::ReadClient() {
     while (auto request = m_stream.Next()) {
         // The gateway puts the request on its bus as the RTU frame for the unit.
         m_request = request;
-        const Bytes frame = RtuFrame(request->unit, request->pdu);
+        const ByteBlock frame = RtuFrame(request->unit, request->pdu);
         Log("<-", frame);
         m_meters.OnReceive(frame, Now(), m_line, *this);
     }

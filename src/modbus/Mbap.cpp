@@ -5,24 +5,24 @@
 
 namespace {
 
-uint16_t Word(const Bytes& b, size_t at) {
+uint16_t Word(const ByteBlock& b, size_t at) {
     return static_cast<uint16_t>(b[at] << 8 | b[at + 1]);
 }
 
-void PutWord(Bytes& b, uint16_t v) {
+void PutWord(ByteBlock& b, uint16_t v) {
     b.push_back(static_cast<uint8_t>(v >> 8));
     b.push_back(static_cast<uint8_t>(v & 0xFF));
 }
 
 }  // namespace
 
-std::optional<Bytes> RtuToMbap(const Bytes& rtu, uint16_t transaction,
-                               std::optional<uint8_t> unit) {
+std::optional<ByteBlock> RtuToMbap(const ByteBlock& rtu, uint16_t transaction,
+                                   std::optional<uint8_t> unit) {
     if (rtu.size() < 4 || rtu.size() > 2 + kMaxPdu + 1) return std::nullopt;
     const auto n = static_cast<uint16_t>(rtu.size() - 2);
     const uint16_t crc = ModbusCrc16(rtu.data(), n);
     if (rtu[n] != (crc >> 8) || rtu[n + 1] != (crc & 0xFF)) return std::nullopt;
-    Bytes out;
+    ByteBlock out;
     PutWord(out, transaction);
     PutWord(out, 0);
     PutWord(out, static_cast<uint16_t>(n));  // unit id + PDU
@@ -31,8 +31,8 @@ std::optional<Bytes> RtuToMbap(const Bytes& rtu, uint16_t transaction,
     return out;
 }
 
-Bytes RtuFrame(uint8_t address, const Bytes& pdu) {
-    Bytes out{address};
+ByteBlock RtuFrame(uint8_t address, const ByteBlock& pdu) {
+    ByteBlock out{address};
     out.insert(out.end(), pdu.begin(), pdu.end());
     out.resize(out.size() + 2);
     AppendCrc(out.data(), static_cast<uint16_t>(out.size() - 2));
@@ -54,7 +54,7 @@ std::optional<MbapReply> MbapStream::Next() {
     const size_t whole = 6 + length;
     if (m_buf.size() < whole) return std::nullopt;
     MbapReply r{Word(m_buf, 0), m_buf[6],
-                Bytes(m_buf.begin() + kMbapHeader, m_buf.begin() + whole)};
+                ByteBlock(m_buf.begin() + kMbapHeader, m_buf.begin() + whole)};
     m_buf.erase(m_buf.begin(), m_buf.begin() + whole);
     return r;
 }

@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-using Bytes = std::vector<uint8_t>;
+#include "base/Bytes.h"
 
 constexpr int kMbapHeader = 7;  // transaction, protocol, length (2 bytes each), unit
 constexpr int kMaxPdu = 253;
@@ -14,16 +14,16 @@ constexpr int kMaxPdu = 253;
 // The MBAP request for one RTU request frame (address, PDU, CRC): its PDU under a header
 // with this transaction id and the frame's address as unit id, unless unit says another.
 // Nothing for bytes that are not one whole frame with a correct CRC.
-std::optional<Bytes> RtuToMbap(const Bytes& rtu, uint16_t transaction,
-                               std::optional<uint8_t> unit = std::nullopt);
+std::optional<ByteBlock> RtuToMbap(const ByteBlock& rtu, uint16_t transaction,
+                                   std::optional<uint8_t> unit = std::nullopt);
 
 // The RTU frame a meter at address would have sent with this PDU: address, PDU, CRC.
-Bytes RtuFrame(uint8_t address, const Bytes& pdu);
+ByteBlock RtuFrame(uint8_t address, const ByteBlock& pdu);
 
 struct MbapReply {
     uint16_t transaction;
     uint8_t unit;
-    Bytes pdu;
+    ByteBlock pdu;
 };
 
 // Cuts a TCP byte stream into MBAP frames. A header that cannot be Modbus (protocol other
@@ -36,6 +36,6 @@ class MbapStream {
     uint64_t Refused() const { return m_refused; }
 
   private:
-    Bytes m_buf;
+    ByteBlock m_buf;
     uint64_t m_refused = 0;
 };

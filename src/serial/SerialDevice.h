@@ -7,9 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/Bytes.h"
 #include "serial/LineSettings.h"
-
-using ByteBlock = std::vector<uint8_t>;
 
 enum class PortError { None, NotFound, Busy, Permission, Gone, Unsupported, Other };
 

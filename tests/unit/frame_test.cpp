@@ -1,14 +1,13 @@
 #include <gtest/gtest.h>
 
+#include "base/Bytes.h"
 #include "modbus/Crc.h"
 #include "modbus/Frame.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
 // The body's CRC appended as the console sends it.
-Bytes WithCrc(Bytes body) {
+ByteBlock WithCrc(ByteBlock body) {
     body.resize(body.size() + 2);
     AppendCrc(body.data(), static_cast<uint16_t>(body.size() - 2));
     return body;
@@ -18,7 +17,7 @@ Bytes WithCrc(Bytes body) {
 
 TEST(Crc, KnownFramesOfTheConsole) {
     struct Case {
-        Bytes body;
+        ByteBlock body;
         uint8_t first, second;
     } cases[] = {
         {{0x01, 0x03, 0x00, 0x00, 0x00, 0x01}, 0x84, 0x0A},
@@ -46,52 +45,52 @@ TEST(Crc, KnownFramesOfTheConsole) {
 TEST(Frame, RequestBuilders) {
     uint8_t buf[32] = {};
     EXPECT_EQ(BuildReadRegs(buf, 1, 0x0000, 1), 8);
-    EXPECT_EQ(Bytes(buf, buf + 8), (Bytes{0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0A}));
+    EXPECT_EQ(ByteBlock(buf, buf + 8), (ByteBlock{0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0A}));
     EXPECT_EQ(BuildReadRegs(buf, 1, 0x0300, 19), 8);
-    EXPECT_EQ(Bytes(buf, buf + 8), (Bytes{0x01, 0x03, 0x03, 0x00, 0x00, 0x13, 0x04, 0x43}));
+    EXPECT_EQ(ByteBlock(buf, buf + 8), (ByteBlock{0x01, 0x03, 0x03, 0x00, 0x00, 0x13, 0x04, 0x43}));
     EXPECT_EQ(BuildWriteReg(buf, 1, 0x0008, 0), 8);
-    EXPECT_EQ(Bytes(buf, buf + 8), (Bytes{0x01, 0x06, 0x00, 0x08, 0x00, 0x00, 0x08, 0x08}));
+    EXPECT_EQ(ByteBlock(buf, buf + 8), (ByteBlock{0x01, 0x06, 0x00, 0x08, 0x00, 0x00, 0x08, 0x08}));
     const uint16_t pt[] = {100, 0};
     EXPECT_EQ(BuildWriteRegs(buf, 1, 0x000E, pt, 2), 13);
-    EXPECT_EQ(Bytes(buf, buf + 13), (Bytes{0x01, 0x10, 0x00, 0x0E, 0x00, 0x02, 0x04, 0x00, 0x64,
-                                           0x00, 0x00, 0x33, 0xFC}));
+    EXPECT_EQ(ByteBlock(buf, buf + 13), (ByteBlock{0x01, 0x10, 0x00, 0x0E, 0x00, 0x02, 0x04, 0x00,
+                                                   0x64, 0x00, 0x00, 0x33, 0xFC}));
     const uint16_t aux[] = {1, 2, 3, 4};
     EXPECT_EQ(BuildWriteRegs(buf, 7, 0x0028, aux, 4), 17);  // the longest request
     EXPECT_EQ(buf[6], 8);
 }
 
 TEST(Frame, FindResponseFrameEdges) {
-    const Bytes reply = WithCrc({0x01, 0x03, 0x02, 0x12, 0x34});  // 7 bytes
-    auto find = [](const Bytes& b, int fn = 3, int addr = 1, int len = 7) {
+    const ByteBlock reply = WithCrc({0x01, 0x03, 0x02, 0x12, 0x34});  // 7 bytes
+    auto find = [](const ByteBlock& b, int fn = 3, int addr = 1, int len = 7) {
         return FindResponseFrame(b.data(), static_cast<int16_t>(b.size()), fn, addr, len);
     };
     EXPECT_EQ(find(reply), 0);
 
-    Bytes noisy = {0xFF, 0x01, 0x00, 0x03};
+    ByteBlock noisy = {0xFF, 0x01, 0x00, 0x03};
     noisy.insert(noisy.end(), reply.begin(), reply.end());
     EXPECT_EQ(find(noisy), 4);  // at its address byte, after the noise
 
-    Bytes two = reply;
+    ByteBlock two = reply;
     two.insert(two.end(), reply.begin(), reply.end());
     EXPECT_EQ(find(two), 0);  // the first one wins
 
-    Bytes atEnd = {0x00, 0x00, 0x00};
+    ByteBlock atEnd = {0x00, 0x00, 0x00};
     atEnd.insert(atEnd.end(), reply.begin(), reply.end());
     EXPECT_EQ(find(atEnd), 3);
     atEnd.pop_back();
     EXPECT_EQ(find(atEnd), -1);  // lacks its last byte
 
-    EXPECT_EQ(find(Bytes(reply.begin(), reply.end() - 1)), -1);  // length = frameLength - 1
-    Bytes swapped = reply;
+    EXPECT_EQ(find(ByteBlock(reply.begin(), reply.end() - 1)), -1);  // length = frameLength - 1
+    ByteBlock swapped = reply;
     std::swap(swapped[5], swapped[6]);
     EXPECT_EQ(find(swapped), -1);
 
     EXPECT_EQ(find(reply, 3, 2), -1);             // another address
     EXPECT_EQ(find(reply, 6, 1), -1);             // another function
     EXPECT_EQ(find(reply, 3 + 256, 1 + 256), 0);  // only the low bytes count
-    const Bytes exception = WithCrc({0x01, 0x83, 0x02});
+    const ByteBlock exception = WithCrc({0x01, 0x83, 0x02});
     EXPECT_EQ(find(exception, 3, 1, 5), -1);
-    EXPECT_EQ(find(Bytes{}, 3, 1, 7), -1);
+    EXPECT_EQ(find(ByteBlock{}, 3, 1, 7), -1);
     // The byte count field is not checked: a 7-byte frame that claims 4 data bytes still counts.
     EXPECT_EQ(find(WithCrc({0x01, 0x03, 0x04, 0x12, 0x34})), 0);
 }

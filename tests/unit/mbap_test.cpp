@@ -7,11 +7,11 @@
 
 TEST(Mbap, RequestsCarryThePduUnderAHeaderAndNoCrc) {
     // Read 45 registers from 0 at address 1, CRC 85 D7.
-    const Bytes rtu = {0x01, 0x03, 0x00, 0x00, 0x00, 0x2D, 0x85, 0xD7};
+    const ByteBlock rtu = {0x01, 0x03, 0x00, 0x00, 0x00, 0x2D, 0x85, 0xD7};
     EXPECT_EQ(RtuToMbap(rtu, 0x1234),
-              (Bytes{0x12, 0x34, 0x00, 0x00, 0x00, 0x06, 0x01, 0x03, 0x00, 0x00, 0x00, 0x2D}));
+              (ByteBlock{0x12, 0x34, 0x00, 0x00, 0x00, 0x06, 0x01, 0x03, 0x00, 0x00, 0x00, 0x2D}));
     EXPECT_EQ(RtuToMbap(rtu, 7, 0xFF)->at(6), 0xFF);  // ?unit=255 overrides the address
-    Bytes bad = rtu;
+    ByteBlock bad = rtu;
     bad[7] ^= 1;
     EXPECT_FALSE(RtuToMbap(bad, 1));                 // a wrong CRC is no frame
     EXPECT_FALSE(RtuToMbap({0x01, 0x03, 0x00}, 1));  // too short
@@ -20,29 +20,29 @@ TEST(Mbap, RequestsCarryThePduUnderAHeaderAndNoCrc) {
 TEST(Mbap, RepliesBecomeTheFramesAMeterWouldSend) {
     // A 1-register reply and an exception (illegal data address) as a meter at 1 sends them.
     EXPECT_EQ(RtuFrame(1, {0x03, 0x02, 0x00, 0x01}),
-              (Bytes{0x01, 0x03, 0x02, 0x00, 0x01, 0x79, 0x84}));
-    EXPECT_EQ(RtuFrame(1, {0x83, 0x02}), (Bytes{0x01, 0x83, 0x02, 0xC0, 0xF1}));
+              (ByteBlock{0x01, 0x03, 0x02, 0x00, 0x01, 0x79, 0x84}));
+    EXPECT_EQ(RtuFrame(1, {0x83, 0x02}), (ByteBlock{0x01, 0x83, 0x02, 0xC0, 0xF1}));
 }
 
 TEST(Mbap, TheStreamCutsFramesAndRefusesImpossibleLengths) {
     MbapStream s;
-    const Bytes two = {0x00, 0x05, 0x00, 0x00, 0x00, 0x05, 0x01, 0x03, 0x02, 0x00,
-                       0x2A, 0x00, 0x06, 0x00, 0x00, 0x00, 0x03, 0x01, 0x83, 0x02};
+    const ByteBlock two = {0x00, 0x05, 0x00, 0x00, 0x00, 0x05, 0x01, 0x03, 0x02, 0x00,
+                           0x2A, 0x00, 0x06, 0x00, 0x00, 0x00, 0x03, 0x01, 0x83, 0x02};
     s.Feed(two.data(), 3);  // arrives in pieces
     EXPECT_FALSE(s.Next());
     s.Feed(two.data() + 3, two.size() - 3);
     auto a = s.Next();
     ASSERT_TRUE(a);
     EXPECT_EQ(a->transaction, 5);
-    EXPECT_EQ(a->pdu, (Bytes{0x03, 0x02, 0x00, 0x2A}));
+    EXPECT_EQ(a->pdu, (ByteBlock{0x03, 0x02, 0x00, 0x2A}));
     auto b = s.Next();
     ASSERT_TRUE(b);
-    EXPECT_EQ(b->pdu, (Bytes{0x83, 0x02}));
+    EXPECT_EQ(b->pdu, (ByteBlock{0x83, 0x02}));
     EXPECT_FALSE(s.Next());
-    for (Bytes hostile : {Bytes{0, 1, 0, 0, 0, 1, 1},           // length 1: no function code
-                          Bytes{0, 1, 0, 0, 0x01, 0x00, 1},     // length 256: over 254
-                          Bytes{0, 1, 0, 0, 0xFF, 0xFF, 1},     // 65535
-                          Bytes{0, 1, 0, 7, 0, 3, 1, 3, 0}}) {  // protocol 7
+    for (ByteBlock hostile : {ByteBlock{0, 1, 0, 0, 0, 1, 1},        // length 1: no function code
+                              ByteBlock{0, 1, 0, 0, 0x01, 0x00, 1},  // length 256: over 254
+                              ByteBlock{0, 1, 0, 0, 0xFF, 0xFF, 1},  // 65535
+                              ByteBlock{0, 1, 0, 7, 0, 3, 1, 3, 0}}) {  // protocol 7
         MbapStream h;
         h.Feed(hostile.data(), hostile.size());
         EXPECT_FALSE(h.Next());

@@ -52,7 +52,7 @@ struct QtTcpDevice::Impl {
                                                                       : reply->unit];
                     continue;
                 }
-                const Bytes frame = RtuFrame(outstanding->address, reply->pdu);
+                const ByteBlock frame = RtuFrame(outstanding->address, reply->pdu);
                 rx.insert(rx.end(), frame.begin(), frame.end());
                 outstanding.reset();
             }
