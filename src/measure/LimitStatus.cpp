@@ -4,10 +4,10 @@ namespace {
 
 void DecodeByte(uint8_t byte, const char* under, const char* over, LimitStatus& out, int first) {
     for (int field = 0; field < 4; ++field) {
-        int value = (byte >> (6 - 2 * field)) & 0x03;
-        int k = first + field;
-        out.flags[k] = (value == 1 || value == 2) ? 1 : 0;
-        out.texts[k] = value == 1 ? under : value == 2 ? over : "正常";
+        const Limit limit = LimitField(byte, field);
+        const int k = first + field;
+        out.flags[k] = limit != Limit::Normal;
+        out.texts[k] = limit == Limit::Under ? under : limit == Limit::Over ? over : "正常";
     }
 }
 

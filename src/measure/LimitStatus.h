@@ -6,6 +6,14 @@
 #include <cstdint>
 #include <string>
 
+enum class Limit { Normal, Under, Over };
+
+// Field 0..3 of a limit-status byte, highest bits first.
+constexpr Limit LimitField(uint8_t byte, int field) {
+    const int v = (byte >> (6 - 2 * field)) & 0x03;
+    return v == 1 ? Limit::Under : v == 2 ? Limit::Over : Limit::Normal;
+}
+
 struct LimitStatus {
     std::array<uint8_t, 8> flags;      // 1: under or over the limit
     std::array<std::string, 8> texts;  // "欠压", "过压", "欠流", "过流" or "正常"

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "measure/LimitStatus.h"
 #include "measure/MeasurementBlock.h"
 #include "modbus/ParamBlock.h"
 
@@ -41,8 +42,8 @@ class IReadingSink {
     virtual void Finish() {}
 };
 
-// "normal", "under" or "over" for field 0..3 of a limit-status byte (highest bits first).
+// "normal", "under" or "over" for field 0..3 of a limit-status byte.
 inline const char* LimitWord(uint8_t statusByte, int field) {
-    const int v = (statusByte >> (6 - 2 * field)) & 0x03;
-    return v == 1 ? "under" : v == 2 ? "over" : "normal";
+    static const char* const words[] = {"normal", "under", "over"};
+    return words[static_cast<int>(LimitField(statusByte, field))];
 }
