@@ -81,9 +81,15 @@ int main(int argc, char** argv) {
         Refuse("cannot open " + o.port + (path != o.port ? " (" + path + ")" : "") + ": " +
                st.detail);
 
-    // Everything that can refuse the start comes first: a refused start writes nothing.
+    // Everything that can refuse the start comes first: a refused start writes nothing and
+    // has not touched the broker. The publisher outlives the exporter, which reads its count.
+    std::unique_ptr<IMqttPublisher> mqtt;
+    if (!o.mqtt.host.empty() &&
+        !(mqtt = MakeMqttPublisher(o.mqtt, o.bus, o.config.addresses, Say, error)))
+        Refuse(error);
     std::unique_ptr<IMetricsExporter> metrics;
     if (!o.http.empty() && !(metrics = MakeMetricsExporter(o.http, o.bus, error))) Refuse(error);
+    if (metrics && mqtt) metrics->SetDroppedSource([m = mqtt.get()] { return m->Dropped(); });
     std::FILE* out = stdout;
     bool fresh = true;
     if (!o.outputFile.empty()) {
@@ -95,17 +101,17 @@ int main(int argc, char** argv) {
     auto writer = MakeWriter(o, out, fresh);
     std::vector<IReadingSink*> sinks = {writer.get()};
     if (metrics) sinks.push_back(metrics.get());
-    std::unique_ptr<IMqttPublisher> mqtt;
-    if (!o.mqtt.host.empty()) {
-        mqtt = MakeMqttPublisher(o.mqtt, o.bus, o.config.addresses, Say);
-        sinks.push_back(mqtt.get());
-        if (metrics) metrics->SetDroppedSource([m = mqtt.get()] { return m->Dropped(); });
-    }
+    if (mqtt) sinks.push_back(mqtt.get());
 
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    // A broker or client that closes mid-write ends that connection, never the poller (TLS
+    // writes go through OpenSSL's plain write(), which raises SIGPIPE).
+    signal(SIGPIPE, SIG_IGN);
+
+    if (mqtt) mqtt->Start();  // its thread may write to a closing TLS connection from now on
 
     PollEngine engine(*line, o.config, sinks, Say,
                       [] { return QDateTime::currentMSecsSinceEpoch(); });

@@ -29,13 +29,15 @@ class Fleet(ProcessTest):
         sim.stdout.readline()  # the terminal's path: it is ready
         sim.stdout.close()
 
-    def broker(self, port, *config_lines):
+    def broker(self, port, *config_lines, log=os.devnull):
         conf = os.path.join(self.dir, f"mosquitto-{port}.conf")
         with open(conf, "w") as f:
             f.write(f"listener {port} 127.0.0.1\n" + "".join(l + "\n" for l in config_lines))
             if not config_lines:
                 f.write("allow_anonymous true\n")
-        p = self.spawn(["mosquitto", "-c", conf])
+            f.write("log_type all\nlog_dest stdout\n")
+        with open(log, "w") as out:
+            p = self.spawn(["stdbuf", "-oL", "mosquitto", "-c", conf], stdout=out)
         self.assertTrue(wait_for(lambda: port_open(port), 10), "broker did not start")
         return p
 
@@ -58,6 +60,15 @@ class Fleet(ProcessTest):
 
     def rows(self, path):
         return list(csv.DictReader(read(path).splitlines())) if os.path.exists(path) else []
+
+    def state_time(self, port, topic="kx880/east/1/state"):
+        m = self.retained(port, topic)
+        return m.get(topic) and json.loads(m[topic])["time"]
+
+    def rss_kb(self, pid):
+        for line in read(f"/proc/{pid}/status").splitlines():
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
 
     def test_state_discovery_availability_and_the_last_will(self):
         port = free_port()
@@ -104,10 +115,13 @@ class Fleet(ProcessTest):
         broker = self.broker(port)
         p, path = self.poller("--mqtt", f"127.0.0.1:{port}", "--mqtt-queue", "5")
         self.assertTrue(wait_for(lambda: "kx880/east/1/state" in self.retained(port), 10))
+        # Hung first, so that the library holds unacknowledged messages across the reconnection.
+        broker.send_signal(signal.SIGSTOP)
+        at_kill = len(self.rows(path))
+        time.sleep(1)
         broker.kill()
         broker.wait()
         before = len(self.rows(path))
-        at_kill = before
         time.sleep(3)
         during = len(self.rows(path)) - before
         self.assertGreater(during, 15)  # about 8 readings a second go on
@@ -131,6 +145,53 @@ class Fleet(ProcessTest):
                   for r in self.rows(path)]
         longest = max((b - a).total_seconds() for a, b in zip(stamps, stamps[1:]))
         self.assertLess(longest, 0.5)
+
+    def test_hung_broker_bounds_the_queue_and_memory(self):
+        # The bus as fast as the simulator goes (about 16 readings a second, whatever the
+        # number of meters): the broker hangs with its connection up for 30 s of readings.
+        link = os.path.join(self.dir, "fast")
+        sim = self.spawn([SIM, "--link", link, "--address", "1-8", "--baud", "19200",
+                          "--frozen"], stdout=subprocess.PIPE)
+        sim.stdout.readline()
+        sim.stdout.close()
+        port, http = free_port(), free_port()
+        broker = self.broker(port)
+        path = os.path.join(self.dir, "hung.csv")
+        p = self.spawn([POLL, "--port", link, "--baud", "19200", "--address", "1-8",
+                        "--name", "east", "--output", path, "--mqtt", f"127.0.0.1:{port}",
+                        "--mqtt-queue", "100", "--http", f"127.0.0.1:{http}"],
+                       stderr=subprocess.PIPE, text=True)
+        self.assertTrue(wait_for(lambda: self.state_time(port), 10))
+        broker.send_signal(signal.SIGSTOP)
+        at_stop, rss_at_stop = len(self.rows(path)), self.rss_kb(p.pid)
+        rss = []
+        for _ in range(30):
+            time.sleep(1)
+            rss.append(self.rss_kb(p.pid))
+        during = len(self.rows(path)) - at_stop
+        self.assertGreater(during, 400)
+        metrics = urllib.request.urlopen(f"http://127.0.0.1:{http}/metrics").read().decode()
+        line = [l for l in metrics.splitlines()
+                if l.startswith("kx880_mqtt_dropped_messages_total{")][0]
+        dropped = int(line.split()[-1])
+        sys.stderr.write(f"[RSS kB at the stop {rss_at_stop}, then max {max(rss)}, "
+                         f"at the end {rss[-1]}; {during} readings, {dropped} dropped] ")
+        # Held by the poller and by the library together, at most 100 of the outage's
+        # messages wait; all the others were dropped and counted.
+        self.assertGreaterEqual(dropped, during - 100, (during, dropped))
+        self.assertLessEqual(dropped, during, (during, dropped))
+        # Flat once the queue is full (within 7 s): no growth with the outage's length.
+        self.assertLess(max(rss) - rss_at_stop, 2048, rss)
+        self.assertLess(rss[-1] - rss[9], 256, rss)
+        went_on = datetime.datetime.now(datetime.timezone.utc)
+        broker.send_signal(signal.SIGCONT)
+        live = lambda: (lambda t: t and datetime.datetime.fromisoformat(
+            t.replace("Z", "+00:00")) > went_on)(self.state_time(port))
+        self.assertTrue(wait_for(live, 15), "live state resumed")
+        p.terminate()
+        err = p.communicate(timeout=10)[1]
+        self.assertEqual(p.returncode, 0, err)
+        self.assertGreaterEqual(int(err.split("MQTT: ")[1].split(" ")[0]), dropped, err)
 
     def test_bad_broker_and_busy_http_port(self):
         nobody = free_port()
@@ -166,25 +227,89 @@ class Fleet(ProcessTest):
         self.assertIn("--http: cannot listen on", out.stderr)
         self.assertFalse(os.path.exists(os.path.join(self.dir, "never.csv")))
 
-    def test_tls_with_the_brokers_ca(self):
-        run = lambda *args: subprocess.run(["openssl"] + list(args), check=True,
-                                           capture_output=True, cwd=self.dir)
-        run("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out",
-            "ca.pem", "-days", "2", "-subj", "/CN=kx880 test CA")
-        run("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "server.key", "-out",
-            "server.csr", "-subj", "/CN=127.0.0.1")
+    def openssl(self, *args):
+        subprocess.run(["openssl"] + list(args), check=True, capture_output=True, cwd=self.dir)
+
+    def tls_broker(self, port, log=os.devnull):
+        """A TLS listener whose certificate ca.pem signed; ca.pem's path."""
+        self.openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key",
+                     "-out", "ca.pem", "-days", "2", "-subj", "/CN=kx880 test CA")
+        self.openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "server.key", "-out",
+                     "server.csr", "-subj", "/CN=127.0.0.1")
         with open(os.path.join(self.dir, "san.cnf"), "w") as f:
             f.write("subjectAltName=IP:127.0.0.1\n")
-        run("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
-            "-CAcreateserial", "-out", "server.pem", "-days", "2", "-extfile", "san.cnf")
+        self.openssl("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+                     "-CAcreateserial", "-out", "server.pem", "-days", "2", "-extfile", "san.cnf")
         os.chmod(self.dir, 0o755)  # the broker drops to its own user and must read them
         for name in ("ca.pem", "server.pem", "server.key"):
             os.chmod(os.path.join(self.dir, name), 0o644)
-        port = free_port()
         ca = os.path.join(self.dir, "ca.pem")
         self.broker(port, "allow_anonymous true", f"cafile {ca}",
                     f"certfile {os.path.join(self.dir, 'server.pem')}",
-                    f"keyfile {os.path.join(self.dir, 'server.key')}")
+                    f"keyfile {os.path.join(self.dir, 'server.key')}", log=log)
+        return ca
+
+    def test_a_ca_file_tls_cannot_use_is_refused_before_connecting(self):
+        port, log = free_port(), os.path.join(self.dir, "broker.log")
+        self.broker(port, "allow_anonymous true", log=log)
+        connections = lambda: read(log).count("New connection")
+        probed = wait_for(connections, 5)  # broker() looked whether the port was open
+        text, key = os.path.join(self.dir, "text.pem"), os.path.join(self.dir, "key.pem")
+        with open(text, "w") as f:
+            f.write("not a certificate\n")
+        self.openssl("genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256",
+                     "-out", key)
+        never = os.path.join(self.dir, "never.csv")
+        for ca in ("/nonexistent/ca.pem", text, key):
+            out = subprocess.run([POLL, "--port", self.link, "--address", "1", "--output", never,
+                                  "--mqtt", f"127.0.0.1:{port}", "--mqtt-tls-ca", ca],
+                                 capture_output=True, text=True, timeout=10)
+            self.assertEqual(out.returncode, 2, out.stderr)
+            self.assertEqual(len([l for l in out.stderr.splitlines() if ca in l]), 1, out.stderr)
+            self.assertFalse(os.path.exists(never))
+            if ca.startswith("/nonexistent"):
+                self.assertIn(f"{ca}: No such file or directory", out.stderr)
+        time.sleep(0.5)
+        self.assertEqual(connections(), probed, read(log))
+        # As the broker logs any client's connection:
+        subprocess.run(["mosquitto_pub", "-p", str(port), "-t", "t", "-m", "m"], check=True)
+        self.assertTrue(wait_for(lambda: connections() > probed, 5), read(log))
+
+    def test_tls_with_a_ca_that_did_not_sign_the_brokers_cert(self):
+        port, log = free_port(), os.path.join(self.dir, "broker.log")
+        self.tls_broker(port, log)
+        self.openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "other.key",
+                     "-out", "other.pem", "-days", "2", "-subj", "/CN=another CA")
+        p, path = self.poller("--mqtt", f"127.0.0.1:{port}", "--mqtt-tls-ca",
+                              os.path.join(self.dir, "other.pem"))
+        # Attempts after 0, 1 and 5 s: retried, and past the 5 s of "no connection yet". The
+        # broker logs each as refused by the poller's side of the handshake.
+        self.assertTrue(wait_for(lambda: read(log).count("unknown ca") >= 3, 15), read(log))
+        rows = len(self.rows(path))
+        self.assertTrue(wait_for(lambda: len(self.rows(path)) > rows + 4, 5))  # polling goes on
+        p.terminate()
+        err = p.communicate(timeout=10)[1]
+        told = [l for l in err.splitlines() if "MQTT broker" in l]
+        self.assertEqual(len(told), 1, err)
+        self.assertIn(f"127.0.0.1:{port}", told[0])
+        self.assertIn("certificate verify failed", told[0])
+        # No session at all, and no attempt without TLS (the broker would log another TLS
+        # error than the end of broker()'s look at the port).
+        text = read(log)
+        self.assertNotIn("New client connected", text)
+        self.assertEqual([l for l in text.splitlines() if "SSL routines" in l and not any(
+            w in l for w in ("unknown ca", "unexpected eof"))], [], text)
+
+    def test_a_broker_down_at_the_start_is_reached_when_it_comes(self):
+        port = free_port()
+        _, path = self.poller("--mqtt", f"127.0.0.1:{port}")
+        self.assertTrue(wait_for(lambda: len(self.rows(path)) >= 8, 10))
+        self.broker(port)
+        self.assertTrue(wait_for(lambda: self.state_time(port), 15))
+
+    def test_tls_with_the_brokers_ca(self):
+        port = free_port()
+        ca = self.tls_broker(port)
         self.poller("--mqtt", f"127.0.0.1:{port}", "--mqtt-tls-ca", ca)
 
         def state():

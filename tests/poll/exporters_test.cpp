@@ -2,10 +2,13 @@
 // what Home Assistant's and Prometheus's documentation ask for.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+
 #include <cmath>
+#include <fstream>
 #include <map>
 #include <set>
 
@@ -106,6 +109,39 @@ TEST(MqttOptions, NeedTheBrokerAndAReadablePassword) {
         EXPECT_FALSE(parse(bad, error)) << bad[0];
         EXPECT_FALSE(error.empty());
     }
+}
+
+TEST(MqttSetUp, ACaFileTlsCannotUseOrASettingTheLibraryRefusesStopsTheStart) {
+    EXPECT_EQ(CaFileProblem("/nonexistent/ca.pem"), "No such file or directory");
+    EXPECT_EQ(CaFileProblem("/"), "Is a directory");
+    const std::string dir = testing::TempDir();
+    std::ofstream(dir + "text.pem") << "not a certificate\n";
+    std::ofstream(dir + "key.pem")
+        << "-----BEGIN PUBLIC KEY-----\n"  // from openssl pkey
+           "MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAEoO6a8wMBmzTSFDHmH/jmMVZHN79w\n"
+           "th2uSwcmdpSC9nm7+5J2xaZGdTWNpMV4v2JTBvEt0XjugAQ2PV4rU1yYMg==\n"
+           "-----END PUBLIC KEY-----\n";
+    for (const char* name : {"text.pem", "key.pem"})
+        EXPECT_NE(CaFileProblem(dir + name).find("not a PEM certificate"), std::string::npos);
+    // The distribution's bundle, which OpenSSL's own tools trust.
+    const char* bundle = "/etc/ssl/certs/ca-certificates.crt";
+    if (access(bundle, R_OK) == 0) {
+        EXPECT_EQ(CaFileProblem(bundle), "");
+    }
+
+    MqttOptions o;
+    o.host = "127.0.0.1";
+    o.tlsCaFile = dir + "key.pem";
+    std::string error;
+    const auto quiet = [](const std::string&) {};
+    EXPECT_FALSE(MakeMqttPublisher(o, "east", {1}, quiet, error));
+    EXPECT_NE(error.find("--mqtt-tls-ca: " + dir + "key.pem: "), std::string::npos) << error;
+    o.tlsCaFile.clear();
+    o.clientId = "\xff";  // not UTF-8, which MQTT requires of a client id
+    EXPECT_FALSE(MakeMqttPublisher(o, "east", {1}, quiet, error));
+    EXPECT_NE(error.find("client id"), std::string::npos) << error;
+    o.clientId.clear();
+    EXPECT_TRUE(MakeMqttPublisher(o, "east", {1}, quiet, error)) << error;
 }
 
 TEST(Prometheus, ExpositionGroupsFamiliesAndDropsASilentMetersValues) {

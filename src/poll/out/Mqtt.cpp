@@ -1,13 +1,23 @@
 #include "poll/out/Mqtt.h"
 
 #include <mosquitto.h>
+#include <openssl/err.h>
+#include <openssl/x509.h>
+#include <sys/stat.h>
 
 #include <QJsonArray>
 #include <QJsonObject>
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <mutex>
+#include <set>
+#include <system_error>
+#include <thread>
 
 #include "poll/out/ReadingJson.h"
 
@@ -16,37 +26,11 @@ namespace {
 constexpr int kQos = 1;
 constexpr int kKeepAliveS = 30;
 constexpr auto kUnreachableAfter = std::chrono::seconds(5);
-
-struct HaClass {
-    const char* deviceClass;
-    const char* unit;  // as Home Assistant spells it; empty: none
-    const char* stateClass;
-};
-
-HaClass HaClassOf(QuantityKind kind) {
-    switch (kind) {
-        case QuantityKind::Voltage:
-        case QuantityKind::LineVoltage:
-            return {"voltage", "V", "measurement"};
-        case QuantityKind::Current:
-            return {"current", "A", "measurement"};
-        case QuantityKind::ActivePower:
-            return {"power", "W", "measurement"};
-        case QuantityKind::ReactivePower:
-            return {"reactive_power", "var", "measurement"};
-        case QuantityKind::ApparentPower:
-            return {"apparent_power", "VA", "measurement"};
-        case QuantityKind::PowerFactor:
-            return {"power_factor", "", "measurement"};
-        case QuantityKind::Frequency:
-            return {"frequency", "Hz", "measurement"};
-        case QuantityKind::ActiveEnergy:
-            return {"energy", "Wh", "total_increasing"};
-        case QuantityKind::ReactiveEnergy:
-            return {"reactive_energy", "varh", "total_increasing"};
-    }
-    return {"", "", "measurement"};
-}
+constexpr int kLoopWaitMs = 1000;  // a publish wakes the loop at once; this bounds a stop
+constexpr int kRetryFirstS = 1, kRetryMaxS = 10;          // reconnecting after 1, 4, 9, then 10 s
+constexpr auto kGoodbyeWithin = std::chrono::seconds(2);  // a hung broker holds up no exit
+// At most this many messages wait in the library for the broker's acknowledgement at once.
+constexpr size_t kMaxInFlight = 20;
 
 // "active_power_total" -> "Active power total".
 QString Title(const char* key) {
@@ -71,55 +55,105 @@ class MqttPublisher : public IMqttPublisher {
           m_bus(std::move(bus)),
           m_addresses(std::move(addresses)),
           m_notice(std::move(notice)),
-          m_answering(m_addresses.size(), true),
-          m_started(std::chrono::steady_clock::now()) {
-        mosquitto_lib_init();
-        const std::string id = o.clientId.empty() ? "kx880-poll-" + m_bus : o.clientId;
+          m_window(std::clamp<size_t>(o.queueLimit / 2, 1, kMaxInFlight)),
+          m_started(std::chrono::steady_clock::now()),
+          m_answering(m_addresses.size(), true) {}
+
+    // Everything but connecting; false and the reason when the library refuses a setting.
+    bool SetUp(std::string& error) {
+        int rc = mosquitto_lib_init();
+        if (rc != MOSQ_ERR_SUCCESS) return Failed(error, "MQTT: cannot start libmosquitto", rc);
+        m_libReady = true;
+        const std::string id = m_o.clientId.empty() ? "kx880-poll-" + m_bus : m_o.clientId;
         m_mosq = mosquitto_new(id.c_str(), true, this);
-        if (!o.user.empty())
-            mosquitto_username_pw_set(m_mosq, o.user.c_str(),
-                                      o.password.empty() ? nullptr : o.password.c_str());
-        if (!o.tlsCaFile.empty())
-            mosquitto_tls_set(m_mosq, o.tlsCaFile.c_str(), nullptr, nullptr, nullptr, nullptr);
+        if (!m_mosq) {
+            // errno says little here: the library cleans up after the refusal.
+            error = "MQTT client id \"" + id + "\": " +
+                    (errno == ENOMEM ? "out of memory"
+                                     : "refused by libmosquitto (UTF-8, at most 65535 bytes)");
+            return false;
+        }
+        // Our own thread runs the loop: publishing from the polling thread must wake it.
+        if ((rc = mosquitto_threaded_set(m_mosq, true)) != MOSQ_ERR_SUCCESS)
+            return Failed(error, "MQTT: threads", rc);
+        if (!m_o.user.empty() &&
+            (rc = mosquitto_username_pw_set(
+                 m_mosq, m_o.user.c_str(),
+                 m_o.password.empty() ? nullptr : m_o.password.c_str())) != MOSQ_ERR_SUCCESS)
+            return Failed(error, "--mqtt-user/--mqtt-password-file", rc);
+        if (!m_o.tlsCaFile.empty() &&
+            (rc = mosquitto_tls_set(m_mosq, m_o.tlsCaFile.c_str(), nullptr, nullptr, nullptr,
+                                    nullptr)) != MOSQ_ERR_SUCCESS)
+            return Failed(error, "--mqtt-tls-ca: " + m_o.tlsCaFile, rc);
         // A poller that dies without a word shows as offline.
-        const std::string will = PollerAvailabilityTopic(o, m_bus);
-        mosquitto_will_set(m_mosq, will.c_str(), 7, "offline", kQos, true);
+        const std::string will = PollerAvailabilityTopic(m_o, m_bus);
+        if ((rc = mosquitto_will_set(m_mosq, will.c_str(), 7, "offline", kQos, true)) !=
+            MOSQ_ERR_SUCCESS)
+            return Failed(error, "MQTT: the last will on " + will, rc);
         mosquitto_connect_callback_set(m_mosq, OnConnect);
         mosquitto_disconnect_callback_set(m_mosq, OnDisconnect);
+        mosquitto_publish_callback_set(m_mosq, OnPublish);
         mosquitto_message_callback_set(m_mosq, OnMessage);
-        mosquitto_reconnect_delay_set(m_mosq, 1, 10, true);
-        const int rc = mosquitto_connect_async(m_mosq, o.host.c_str(), o.port, kKeepAliveS);
-        if (rc != MOSQ_ERR_SUCCESS) Warn("cannot reach it (" + Reason(rc) + ")");
-        mosquitto_loop_start(m_mosq);
+        mosquitto_log_callback_set(m_mosq, OnLog);
+        try {
+            m_thread = std::thread([this] { Loop(); });
+        } catch (const std::system_error& e) {
+            error = std::string("MQTT: cannot start its thread: ") + e.what();
+            return false;
+        }
+        return true;
     }
 
     ~MqttPublisher() override {
-        if (m_connected) {
-            const std::string topic = PollerAvailabilityTopic(m_o, m_bus);
-            mosquitto_publish(m_mosq, nullptr, topic.c_str(), 7, "offline", kQos, true);
+        if (m_thread.joinable()) {
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                if (m_connected) {
+                    const std::string topic = PollerAvailabilityTopic(m_o, m_bus);
+                    mosquitto_publish(m_mosq, nullptr, topic.c_str(), 7, "offline", kQos, true);
+                }
+            }
+            {
+                std::lock_guard<std::mutex> lock(m_wakeMutex);
+                m_stopBy = std::chrono::steady_clock::now() + kGoodbyeWithin;
+                m_stopping = true;
+            }
+            mosquitto_disconnect(m_mosq);
+            m_wake.notify_all();
+            m_thread.join();
         }
-        mosquitto_disconnect(m_mosq);
-        mosquitto_loop_stop(m_mosq, false);
-        mosquitto_destroy(m_mosq);
-        mosquitto_lib_cleanup();
+        if (m_mosq) mosquitto_destroy(m_mosq);
+        if (m_libReady) mosquitto_lib_cleanup();
+    }
+
+    void Start() override {
+        {
+            std::lock_guard<std::mutex> lock(m_wakeMutex);
+            m_go = true;
+        }
+        m_wake.notify_all();
     }
 
     void OnReading(const Reading& r) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
         Enqueue({StateTopic(m_o, m_bus, r.address), StatePayload(r, m_bus)});
         Flush();
     }
 
     void OnRoundEnd(const std::vector<MeterHealth>& health) override {
-        for (size_t k = 0; k < health.size() && k < m_answering.size(); ++k)
-            if (health[k].answering != m_answering[k]) {
-                m_answering[k] = health[k].answering;
-                Enqueue({MeterAvailabilityTopic(m_o, m_bus, health[k].address),
-                         m_answering[k] ? "online" : "offline"});
-            }
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            for (size_t k = 0; k < health.size() && k < m_answering.size(); ++k)
+                if (health[k].answering != m_answering[k]) {
+                    m_answering[k] = health[k].answering;
+                    Enqueue({MeterAvailabilityTopic(m_o, m_bus, health[k].address),
+                             m_answering[k] ? "online" : "offline"});
+                }
+            Flush();
+        }
         if (!m_everConnected && !m_warned &&
             std::chrono::steady_clock::now() - m_started > kUnreachableAfter)
             Warn("no connection yet; polling goes on and publishing starts when it answers");
-        Flush();
     }
 
     uint64_t Dropped() const override { return m_dropped; }
@@ -131,12 +165,23 @@ class MqttPublisher : public IMqttPublisher {
     static void OnDisconnect(mosquitto*, void* self, int rc) {
         static_cast<MqttPublisher*>(self)->Disconnected(rc);
     }
+    static void OnPublish(mosquitto*, void* self, int mid) {
+        static_cast<MqttPublisher*>(self)->Acknowledged(mid);
+    }
     static void OnMessage(mosquitto*, void* self, const mosquitto_message* m) {
         static_cast<MqttPublisher*>(self)->Retained(m);
+    }
+    static void OnLog(mosquitto*, void* self, int level, const char* text) {
+        static_cast<MqttPublisher*>(self)->Logged(level, text);
     }
 
     static std::string Reason(int rc) {
         return rc == MOSQ_ERR_ERRNO ? std::string(strerror(errno)) : mosquitto_strerror(rc);
+    }
+
+    static bool Failed(std::string& error, const std::string& what, int rc) {
+        error = what + ": " + Reason(rc);
+        return false;
     }
 
     std::string Where() const { return "MQTT broker " + m_o.host + ":" + std::to_string(m_o.port); }
@@ -146,6 +191,35 @@ class MqttPublisher : public IMqttPublisher {
         m_notice(Where() + ": " + what);
     }
 
+    // The library's own loop gives up for good after a failed TLS handshake and after a first
+    // connection that failed; this one retries whatever went wrong, with back-off.
+    void Loop() {
+        {
+            std::unique_lock<std::mutex> lock(m_wakeMutex);
+            m_wake.wait(lock, [this] { return m_go || m_stopping; });
+        }
+        if (m_stopping) return;
+        int rc = mosquitto_connect_async(m_mosq, m_o.host.c_str(), m_o.port, kKeepAliveS);
+        if (rc != MOSQ_ERR_SUCCESS) Warn("cannot reach it (" + Reason(rc) + ")");
+        for (;;) {
+            if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop(m_mosq, kLoopWaitMs, 1);
+            if (m_stopping) {
+                // Until the "offline" and the goodbye are out, if the broker takes them.
+                if (rc != MOSQ_ERR_SUCCESS || std::chrono::steady_clock::now() > m_stopBy) return;
+            } else if (rc != MOSQ_ERR_SUCCESS) {
+                const int delay =
+                    std::min(kRetryFirstS * (m_retries + 1) * (m_retries + 1), kRetryMaxS);
+                ++m_retries;
+                std::unique_lock<std::mutex> lock(m_wakeMutex);
+                if (m_wake.wait_for(lock, std::chrono::seconds(delay),
+                                    [this] { return m_stopping.load(); }))
+                    return;
+                lock.unlock();
+                rc = mosquitto_reconnect_async(m_mosq);
+            }
+        }
+    }
+
     void Connected(int rc) {
         if (rc != 0) {
             if (!m_refusedTold.exchange(true))
@@ -153,32 +227,63 @@ class MqttPublisher : public IMqttPublisher {
                          "; polling goes on");
             return;
         }
+        m_retries = 0;
         if (m_everConnected.exchange(true) || m_warned) m_notice(Where() + ": connected");
         m_refusedTold = false;
+        m_tlsTold = false;
+        std::vector<bool> answering;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            answering = m_answering;
+        }
         // Birth, discovery and the meters' availability go out before what waited.
-        std::vector<Message> first = {{PollerAvailabilityTopic(m_o, m_bus), "online"}};
+        std::deque<Message> first = {{PollerAvailabilityTopic(m_o, m_bus), "online"}};
         for (size_t k = 0; k < m_addresses.size(); ++k) {
             if (m_o.haDiscovery)
                 for (auto& d : DiscoveryConfigs(m_o, m_bus, m_addresses[k]))
                     first.push_back({d.topic, d.payload});
             first.push_back({MeterAvailabilityTopic(m_o, m_bus, m_addresses[k]),
-                             m_answering[k] ? "online" : "offline"});
-        }
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_queue.insert(m_queue.begin(), first.begin(), first.end());
+                             answering[k] ? "online" : "offline"});
         }
         if (m_o.haCleanup) {
             const std::string pattern = m_o.haPrefix + "/sensor/+/+/config";
             mosquitto_subscribe(m_mosq, nullptr, pattern.c_str(), kQos);
         }
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_first = std::move(first);
         m_connected = true;
+        // The library sends again, after this callback, what the last connection left
+        // unacknowledged: anything newer waits for those, or it would be overwritten by them.
+        m_resending = !m_held.empty();
         Flush();
     }
 
     void Disconnected(int rc) {
-        const bool was = m_connected.exchange(false);
+        bool was;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            was = m_connected;
+            m_connected = false;
+            m_first.clear();  // made anew for the next connection
+        }
         if (rc != 0 && was) m_notice(Where() + ": connection lost; reconnecting, polling goes on");
+    }
+
+    void Acknowledged(int mid) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_held.erase(mid);
+        if (m_held.empty()) m_resending = false;
+        Flush();
+    }
+
+    // OpenSSL's reason for a failed handshake reaches us only through the library's log.
+    void Logged(int level, const char* text) {
+        if (!(level & MOSQ_LOG_ERR) || std::strncmp(text, "OpenSSL Error", 13) != 0) return;
+        if (m_tlsTold.exchange(true)) return;
+        m_warned = true;
+        const char* reason = std::strrchr(text, ':');
+        m_notice(Where() + ": TLS failed (" + (reason ? reason + 1 : text) +
+                 "); retrying, never without TLS; polling goes on");
     }
 
     // With --ha-cleanup: a retained discovery config of this bus for a meter no longer
@@ -197,41 +302,72 @@ class MqttPublisher : public IMqttPublisher {
         const int address = std::stoi(digits);
         for (uint8_t a : m_addresses)
             if (a == address) return;
-        for (const std::string& t :
-             {std::string(m->topic), StateTopic(m_o, m_bus, uint8_t(address)),
-              MeterAvailabilityTopic(m_o, m_bus, uint8_t(address))})
-            mosquitto_publish(m_mosq, nullptr, t.c_str(), 0, nullptr, kQos, true);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (const std::string& t : {topic, StateTopic(m_o, m_bus, uint8_t(address)),
+                                     MeterAvailabilityTopic(m_o, m_bus, uint8_t(address))})
+            m_first.push_back({t, ""});
+        Flush();
     }
 
+    // m_mutex held. What the library holds counts against the bound too; only what is still
+    // ours can give way.
     void Enqueue(Message m) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_queue.size() >= m_o.queueLimit) m_queue.pop_front(), ++m_dropped;
         m_queue.push_back(std::move(m));
+        while (!m_queue.empty() && m_queue.size() + m_held.size() > m_o.queueLimit)
+            m_queue.pop_front(), ++m_dropped;
     }
 
+    // m_mutex held. A few messages at a time go to the library, so that while the broker
+    // hangs the rest wait here, where the oldest give way to fresh ones.
     void Flush() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        while (m_connected && !m_queue.empty()) {
-            const Message& m = m_queue.front();
-            const int rc = mosquitto_publish(m_mosq, nullptr, m.topic.c_str(),
-                                             int(m.payload.size()), m.payload.data(), kQos, true);
-            if (rc != MOSQ_ERR_SUCCESS) break;  // kept for the next connection
-            m_queue.pop_front();
+        while (m_connected && !m_resending && m_held.size() < m_window) {
+            std::deque<Message>& from = m_first.empty() ? m_queue : m_first;
+            if (from.empty()) return;
+            const Message& m = from.front();
+            int mid = 0;
+            const int rc = mosquitto_publish(m_mosq, &mid, m.topic.c_str(), int(m.payload.size()),
+                                             m.payload.data(), kQos, true);
+            from.pop_front();
+            // Without a connection the library keeps it all the same and sends it on the next.
+            if (rc == MOSQ_ERR_SUCCESS || rc == MOSQ_ERR_NO_CONN)
+                m_held.insert(mid);
+            else
+                ++m_dropped;  // a message the library refuses can never go
+            if (rc == MOSQ_ERR_NO_CONN) return;
         }
     }
 
-    MqttOptions m_o;
-    std::string m_bus;
-    std::vector<uint8_t> m_addresses;
-    std::function<void(const std::string&)> m_notice;
-    std::vector<bool> m_answering;
-    std::chrono::steady_clock::time_point m_started;
+    const MqttOptions m_o;
+    const std::string m_bus;
+    const std::vector<uint8_t> m_addresses;
+    const std::function<void(const std::string&)> m_notice;
+    const size_t m_window;  // messages the library may hold unacknowledged
+    const std::chrono::steady_clock::time_point m_started;
     mosquitto* m_mosq = nullptr;
-    std::mutex m_mutex;
-    std::deque<Message> m_queue;
+    bool m_libReady = false;
+    std::thread m_thread;
+    int m_retries = 0;  // the loop thread's: attempts since the last accepted connection
+
+    std::mutex m_mutex;  // what the polling thread and the loop thread share, below
+    std::vector<bool> m_answering;
+    // What this connection owes first: birth, discovery, cleanup. Made anew for each
+    // connection, so bounded by the meters; outside the queue's bound, never dropped.
+    std::deque<Message> m_first;
+    std::deque<Message> m_queue;  // readings and availability changes, bounded
+    std::set<int> m_held;         // mids the library holds until the broker acknowledges them
+    bool m_connected = false;
+    bool m_resending = false;
+
+    // Start and stop; taken alone, never with m_mutex.
+    std::mutex m_wakeMutex;
+    std::condition_variable m_wake;
+    bool m_go = false;
+    std::atomic<bool> m_stopping{false};
+    std::chrono::steady_clock::time_point m_stopBy;
+
     std::atomic<uint64_t> m_dropped{0};
-    std::atomic<bool> m_connected{false}, m_everConnected{false}, m_warned{false},
-        m_refusedTold{false};
+    std::atomic<bool> m_everConnected{false}, m_warned{false}, m_refusedTold{false},
+        m_tlsTold{false};
 };
 
 }  // namespace
@@ -266,15 +402,15 @@ std::vector<DiscoveryMessage> DiscoveryConfigs(const MqttOptions& o, const std::
     };
     std::vector<DiscoveryMessage> out;
     for (const QuantityInfo& q : Quantities()) {
-        const HaClass ha = HaClassOf(q.kind);
+        const KindInfo& ha = InfoOf(q.kind);
         QJsonObject c{
             {"name", Title(q.key)},
             {"unique_id", QString::fromStdString(node + "_" + q.key)},
             {"object_id", QString::fromStdString(node + "_" + q.key)},
             {"state_topic", QString::fromStdString(StateTopic(o, bus, address))},
             {"value_template", QString("{{ value_json.%1 }}").arg(q.key)},
-            {"device_class", ha.deviceClass},
-            {"state_class", ha.stateClass},
+            {"device_class", ha.haClass},
+            {"state_class", ha.haStateClass},
             {"availability", availability},
             {"availability_mode", "all"},
             {"device", device},
@@ -285,9 +421,49 @@ std::vector<DiscoveryMessage> DiscoveryConfigs(const MqttOptions& o, const std::
     return out;
 }
 
+std::string CaFileProblem(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return std::strerror(errno);
+    if (S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
+    if (std::FILE* f = std::fopen(path.c_str(), "r"))
+        std::fclose(f);
+    else
+        return std::strerror(errno);
+    // Loaded as libmosquitto loads it when connecting: it checks no more than readability
+    // beforehand, and a file it cannot load would fail only at every connection.
+    X509_STORE* store = X509_STORE_new();
+    if (!store) return "out of memory";
+    ERR_clear_error();
+    std::string problem;
+    if (X509_STORE_load_locations(store, path.c_str(), nullptr) != 1) {
+        problem = "not a PEM certificate file";
+        const char* why = ERR_reason_error_string(ERR_peek_last_error());
+        if (why) problem += std::string(" (") + why + ")";
+    } else {
+        problem = "holds revocation lists but no certificate";
+        STACK_OF(X509_OBJECT)* objects = X509_STORE_get0_objects(store);
+        for (int k = 0; k < sk_X509_OBJECT_num(objects); ++k)
+            if (X509_OBJECT_get_type(sk_X509_OBJECT_value(objects, k)) == X509_LU_X509)
+                problem.clear();
+    }
+    ERR_clear_error();
+    X509_STORE_free(store);
+    return problem;
+}
+
 std::unique_ptr<IMqttPublisher> MakeMqttPublisher(const MqttOptions& options, std::string bus,
                                                   std::vector<uint8_t> addresses,
-                                                  std::function<void(const std::string&)> notice) {
-    return std::make_unique<MqttPublisher>(options, std::move(bus), std::move(addresses),
-                                           std::move(notice));
+                                                  std::function<void(const std::string&)> notice,
+                                                  std::string& error) {
+    if (!options.tlsCaFile.empty()) {
+        const std::string problem = CaFileProblem(options.tlsCaFile);
+        if (!problem.empty()) {
+            error = "--mqtt-tls-ca: " + options.tlsCaFile + ": " + problem;
+            return nullptr;
+        }
+    }
+    auto publisher = std::make_unique<MqttPublisher>(options, std::move(bus), std::move(addresses),
+                                                     std::move(notice));
+    if (!publisher->SetUp(error)) return nullptr;
+    return publisher;
 }

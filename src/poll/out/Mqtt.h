@@ -1,6 +1,7 @@
 // Publishing readings to an MQTT broker, with Home Assistant discovery. The broker being
-// away never holds up polling: messages wait in a bounded queue (the oldest dropped and
-// counted) and go out when the connection is back.
+// away or hung never holds up polling: messages wait in a bounded queue (the oldest dropped
+// and counted) and go out when the connection is back. The bound covers the messages handed
+// to the library and not yet acknowledged as well.
 #pragma once
 
 #include <functional>
@@ -20,19 +21,28 @@ struct MqttOptions {
     bool haDiscovery = false;
     std::string haPrefix = "homeassistant";
     bool haCleanup = false;
-    size_t queueLimit = 10000;  // messages kept while the broker is away
+    size_t queueLimit = 10000;  // messages kept, sent or not, until the broker acknowledges them
 };
 
 class IMqttPublisher : public IReadingSink {
   public:
+    // Connecting starts here, not at the making, so that a start refused for another reason
+    // has not touched the broker.
+    virtual void Start() = 0;
     virtual uint64_t Dropped() const = 0;  // messages dropped from the full queue
 };
 
-// Connects in the background and keeps reconnecting with back-off; notice tells the
-// operator of the first failure and of each change of connection.
+// Connects in the background once started and keeps reconnecting with back-off; with TLS
+// asked for, a connection is TLS or nothing. notice tells the operator of the first failure
+// and of each change of connection. Nothing and a reason in error when the set-up cannot
+// work: a CA file that holds no usable certificate, or an option the library refuses.
 std::unique_ptr<IMqttPublisher> MakeMqttPublisher(const MqttOptions& options, std::string bus,
                                                   std::vector<uint8_t> addresses,
-                                                  std::function<void(const std::string&)> notice);
+                                                  std::function<void(const std::string&)> notice,
+                                                  std::string& error);
+
+// Why TLS cannot trust the certificates of this CA file; empty when it can.
+std::string CaFileProblem(const std::string& path);
 
 // The topics and payloads, as pure functions for the tests.
 std::string StateTopic(const MqttOptions& o, const std::string& bus, uint8_t address);
