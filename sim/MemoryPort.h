@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "serial/SerialDevice.h"
 #include "base/Clock.h"
+#include "serial/SerialDevice.h"
 
 // Where the far end puts the bytes it sends: they reach the console at atMs (fractions of
 // a millisecond count: at 19200 bit/s a character takes 0.57 ms).
