@@ -13,8 +13,9 @@
 
 #include "base/Parse.h"
 #include "modbus/AddressList.h"
-#include "sim/PtyLine.h"
-#include "sim/TcpLine.h"
+#include "sim/Bus.h"
+#include "sim/PtyEnd.h"
+#include "sim/TcpEnd.h"
 
 namespace {
 
@@ -107,161 +108,118 @@ struct Options {
     bool statusBytes = false;
 };
 
+uint16_t Word(const char* option, const char* text, long min, long max) {
+    return static_cast<uint16_t>(Number(option, text, min, max));
+}
+
+void SetBaud(const char* text, MeterModel& m) {
+    const long b = Number("baud", text, 1200, 19200);
+    if (b != 1200 && b != 2400 && b != 4800 && b != 9600 && b != 19200)
+        Die("--baud: " + std::string(text) + " is not one of 1200, 2400, 4800, 9600, 19200");
+    m.SetBaud(static_cast<int>(b));
+}
+
+void SetParity(const char* text, MeterModel& m) {
+    const std::string p = text;
+    if (p != "none" && p != "odd" && p != "even")
+        Die("--parity: \"" + p + "\" is not none, odd or even");
+    m.SetParityCode(p == "none" ? 0 : p == "odd" ? 1 : 2);
+}
+
+void AddSet(const char* text, Options& o, MeterModel& m) {
+    auto kv = Split(text, '=');
+    if (kv.size() != 2) Die("--set: expected [ADDR:]REG=VALUE, got \"" + std::string(text) + "\"");
+    auto where = Split(kv[0], ':');
+    if (where.size() > 2) Die("--set: \"" + kv[0] + "\" is not [ADDR:]REG");
+    const int addr = where.size() == 2 ? int(Number("set", where[0].c_str(), 0, 255)) : -1;
+    m.Freeze(true);
+    o.sets.push_back({addr, int(Number("set", where.back().c_str(), 0, 44)),
+                      Word("set", kv[1].c_str(), 0, 65535)});
+}
+
+void SetStatus(const char* text, Options& o, MeterModel& m) {
+    auto vi = Split(text, ',');
+    if (vi.size() != 2) Die("--status: expected V,I, got \"" + std::string(text) + "\"");
+    m.voltageStatus = static_cast<uint8_t>(Number("status", vi[0].c_str(), 0, 255));
+    m.currentStatus = static_cast<uint8_t>(Number("status", vi[1].c_str(), 0, 255));
+    o.statusBytes = true;
+}
+
+void SetFaultRate(const char* text, Options& o) {
+    char* end = nullptr;
+    o.faultRate = std::strtod(text, &end);
+    if (!*text || *end || o.faultRate < 0 || o.faultRate > 1) Die("--fault-rate: expected 0 to 1");
+}
+
+void SetAddresses(const char* text, Options& o) {
+    std::string error;
+    const auto addresses = ParseAddressList(text, 0, 255, error);
+    if (!addresses) Die("--address: " + error);
+    o.addresses = *addresses;
+}
+
+// Every option once: its name, whether it takes a value, and what it does.
+struct OptionRule {
+    const char* name;
+    bool takesValue;
+    void (*apply)(const char* value, Options& o, MeterModel& m);
+};
+const OptionRule kRules[] = {
+    {"link", true, [](const char* v, Options& o, MeterModel&) { o.link = v; }},
+    {"tcp", true,
+     [](const char* v, Options& o, MeterModel&) { o.tcpPort = Word("tcp", v, 0, 65535); }},
+    {"modbus-tcp", true,
+     [](const char* v, Options& o, MeterModel&) {
+         o.tcpPort = Word("modbus-tcp", v, 0, 65535), o.modbusTcp = true;
+     }},
+    {"address", true, [](const char* v, Options& o, MeterModel&) { SetAddresses(v, o); }},
+    {"baud", true, [](const char* v, Options&, MeterModel& m) { SetBaud(v, m); }},
+    {"parity", true, [](const char* v, Options&, MeterModel& m) { SetParity(v, m); }},
+    {"pt", true, [](const char* v, Options&, MeterModel& m) { m.SetPt(Word("pt", v, 1, 65535)); }},
+    {"ct", true, [](const char* v, Options&, MeterModel& m) { m.SetCt(Word("ct", v, 1, 65535)); }},
+    {"wiring", true,
+     [](const char* v, Options&, MeterModel& m) { m.SetWiring(Word("wiring", v, 0, 5)); }},
+    {"class", true,
+     [](const char* v, Options&, MeterModel& m) { m.SetClass(Word("class", v, 0, 65535)); }},
+    {"urg", true,
+     [](const char* v, Options&, MeterModel& m) { m.SetUrgFlag(Word("urg", v, 0, 65535)); }},
+    {"energy-exponent", true,
+     [](const char* v, Options&, MeterModel& m) {
+         m.SetEnergyExponent(Word("energy-exponent", v, 0, 6));
+     }},
+    {"frozen", false, [](const char*, Options&, MeterModel& m) { m.Freeze(true); }},
+    {"set", true, AddSet},
+    {"mute-on-usr1", true,
+     [](const char* v, Options& o, MeterModel&) {
+         o.muteAddress = Word("mute-on-usr1", v, 0, 255);
+     }},
+    {"status", true, SetStatus},
+    {"faults", true,
+     [](const char* v, Options& o, MeterModel&) {
+         for (const auto& name : Split(v, ',')) o.faults.push_back(FaultNamed(name));
+     }},
+    {"fault-rate", true, [](const char* v, Options& o, MeterModel&) { SetFaultRate(v, o); }},
+    {"seed", true,
+     [](const char* v, Options& o, MeterModel&) {
+         o.seed = uint32_t(Number("seed", v, 0, 0x7FFFFFFF));
+     }},
+    {"verbose", false, [](const char*, Options& o, MeterModel&) { o.verbose = true; }},
+    {"help", false,
+     [](const char*, Options&, MeterModel&) { std::fputs(kUsage, stdout), std::exit(0); }},
+};
+
 Options Parse(int argc, char** argv, MeterModel& model) {
-    enum {
-        kLink = 1,
-        kAddress,
-        kBaud,
-        kParity,
-        kPt,
-        kCt,
-        kWiring,
-        kClass,
-        kUrg,
-        kExponent,
-        kFrozen,
-        kSet,
-        kStatus,
-        kFaults,
-        kRate,
-        kSeed,
-        kVerbose,
-        kMute,
-        kTcp,
-        kModbusTcp,
-        kHelp
-    };
-    static const option longOptions[] = {{"link", required_argument, nullptr, kLink},
-                                         {"address", required_argument, nullptr, kAddress},
-                                         {"baud", required_argument, nullptr, kBaud},
-                                         {"parity", required_argument, nullptr, kParity},
-                                         {"pt", required_argument, nullptr, kPt},
-                                         {"ct", required_argument, nullptr, kCt},
-                                         {"wiring", required_argument, nullptr, kWiring},
-                                         {"class", required_argument, nullptr, kClass},
-                                         {"urg", required_argument, nullptr, kUrg},
-                                         {"energy-exponent", required_argument, nullptr, kExponent},
-                                         {"frozen", no_argument, nullptr, kFrozen},
-                                         {"set", required_argument, nullptr, kSet},
-                                         {"status", required_argument, nullptr, kStatus},
-                                         {"faults", required_argument, nullptr, kFaults},
-                                         {"fault-rate", required_argument, nullptr, kRate},
-                                         {"seed", required_argument, nullptr, kSeed},
-                                         {"verbose", no_argument, nullptr, kVerbose},
-                                         {"mute-on-usr1", required_argument, nullptr, kMute},
-                                         {"tcp", required_argument, nullptr, kTcp},
-                                         {"modbus-tcp", required_argument, nullptr, kModbusTcp},
-                                         {"help", no_argument, nullptr, kHelp},
-                                         {nullptr, 0, nullptr, 0}};
+    std::vector<option> longOptions;
+    for (const OptionRule& r : kRules)
+        longOptions.push_back({r.name, r.takesValue ? required_argument : no_argument, nullptr,
+                               int(&r - kRules) + 1});
+    longOptions.push_back({nullptr, 0, nullptr, 0});
     Options o;
     opterr = 0;
-    for (int c; (c = getopt_long(argc, argv, "", longOptions, nullptr)) != -1;) {
-        switch (c) {
-            case kLink:
-                o.link = optarg;
-                break;
-            case kAddress: {
-                std::string error;
-                const auto addresses = ParseAddressList(optarg, 0, 255, error);
-                if (!addresses) Die("--address: " + error);
-                o.addresses = *addresses;
-                break;
-            }
-            case kTcp:
-            case kModbusTcp:
-                o.tcpPort =
-                    static_cast<int>(Number(c == kTcp ? "tcp" : "modbus-tcp", optarg, 0, 65535));
-                o.modbusTcp = c == kModbusTcp;
-                break;
-            case kMute:
-                o.muteAddress = static_cast<int>(Number("mute-on-usr1", optarg, 0, 255));
-                break;
-            case kBaud: {
-                long b = Number("baud", optarg, 1200, 19200);
-                if (b != 1200 && b != 2400 && b != 4800 && b != 9600 && b != 19200)
-                    Die("--baud: " + std::string(optarg) +
-                        " is not one of 1200, 2400, 4800, 9600, 19200");
-                model.SetBaud(static_cast<int>(b));
-                break;
-            }
-            case kParity: {
-                std::string p = optarg;
-                if (p == "none")
-                    model.SetParityCode(0);
-                else if (p == "odd")
-                    model.SetParityCode(1);
-                else if (p == "even")
-                    model.SetParityCode(2);
-                else
-                    Die("--parity: \"" + p + "\" is not none, odd or even");
-                break;
-            }
-            case kPt:
-                model.SetPt(static_cast<uint16_t>(Number("pt", optarg, 1, 65535)));
-                break;
-            case kCt:
-                model.SetCt(static_cast<uint16_t>(Number("ct", optarg, 1, 65535)));
-                break;
-            case kWiring:
-                model.SetWiring(static_cast<uint16_t>(Number("wiring", optarg, 0, 5)));
-                break;
-            case kClass:
-                model.SetClass(static_cast<uint16_t>(Number("class", optarg, 0, 65535)));
-                break;
-            case kUrg:
-                model.SetUrgFlag(static_cast<uint16_t>(Number("urg", optarg, 0, 65535)));
-                break;
-            case kExponent:
-                model.SetEnergyExponent(
-                    static_cast<uint16_t>(Number("energy-exponent", optarg, 0, 6)));
-                break;
-            case kFrozen:
-                model.Freeze(true);
-                break;
-            case kSet: {
-                auto kv = Split(optarg, '=');
-                if (kv.size() != 2)
-                    Die("--set: expected [ADDR:]REG=VALUE, got \"" + std::string(optarg) + "\"");
-                auto where = Split(kv[0], ':');
-                if (where.size() > 2) Die("--set: \"" + kv[0] + "\" is not [ADDR:]REG");
-                const int addr =
-                    where.size() == 2 ? int(Number("set", where[0].c_str(), 0, 255)) : -1;
-                model.Freeze(true);
-                o.sets.push_back({addr, int(Number("set", where.back().c_str(), 0, 44)),
-                                  static_cast<uint16_t>(Number("set", kv[1].c_str(), 0, 65535))});
-                break;
-            }
-            case kStatus: {
-                auto vi = Split(optarg, ',');
-                if (vi.size() != 2)
-                    Die("--status: expected V,I, got \"" + std::string(optarg) + "\"");
-                model.voltageStatus = static_cast<uint8_t>(Number("status", vi[0].c_str(), 0, 255));
-                model.currentStatus = static_cast<uint8_t>(Number("status", vi[1].c_str(), 0, 255));
-                o.statusBytes = true;
-                break;
-            }
-            case kFaults:
-                for (const auto& name : Split(optarg, ',')) o.faults.push_back(FaultNamed(name));
-                break;
-            case kRate: {
-                char* end = nullptr;
-                o.faultRate = std::strtod(optarg, &end);
-                if (*end || o.faultRate < 0 || o.faultRate > 1)
-                    Die("--fault-rate: expected 0 to 1");
-                break;
-            }
-            case kSeed:
-                o.seed = static_cast<uint32_t>(Number("seed", optarg, 0, 0x7FFFFFFF));
-                break;
-            case kVerbose:
-                o.verbose = true;
-                break;
-            case kHelp:
-                std::fputs(kUsage, stdout);
-                std::exit(0);
-            default:
-                Die(std::string("unknown option ") + argv[optind - 1]);
-        }
+    for (int c; (c = getopt_long(argc, argv, "", longOptions.data(), nullptr)) != -1;) {
+        if (c < 1 || c > int(std::size(kRules)))
+            Die(std::string("unknown option ") + argv[optind - 1]);
+        kRules[c - 1].apply(optarg, o, model);
     }
     if (optind < argc) Die(std::string("unexpected argument \"") + argv[optind] + "\"");
     return o;
@@ -269,43 +227,26 @@ Options Parse(int argc, char** argv, MeterModel& model) {
 
 }  // namespace
 
-// The meters on the line: each hears every request and answers only its own address.
-class Bus : public ISimPeer {
-  public:
-    Bus(const MeterModel& common, const Options& o) {
-        for (size_t k = 0; k < o.addresses.size(); ++k) {
-            auto model = std::make_unique<MeterModel>(common);
-            model->SetAddress(o.addresses[k]);
-            model->SetVariant(static_cast<int>(k));
-            for (const RegisterSet& s : o.sets)
-                if (s.address < 0 || s.address == o.addresses[k])
-                    model->SetMeasurement(s.reg, s.value);
-            auto meter = std::make_unique<SimMeter>(*model, o.seed + static_cast<uint32_t>(k));
-            meter->sendsStatusBytes = o.statusBytes;
-            if (!o.faults.empty()) meter->SetRandomFaults(o.faultRate, o.faults);
-            m_models.push_back(std::move(model));
-            m_meters.push_back(std::move(meter));
-        }
-        m_mute = o.muteAddress;
+// The meters of the options on one line, each with its own values.
+void AddMeters(Bus& bus, const MeterModel& common, const Options& o) {
+    for (size_t k = 0; k < o.addresses.size(); ++k) {
+        SimMeter& meter = bus.Add(common, o.addresses[k], o.seed + static_cast<uint32_t>(k));
+        MeterModel& model = bus.Model(k);
+        model.SetVariant(static_cast<int>(k));
+        for (const RegisterSet& s : o.sets)
+            if (s.address < 0 || s.address == o.addresses[k]) model.SetMeasurement(s.reg, s.value);
+        meter.sendsStatusBytes = o.statusBytes;
+        if (!o.faults.empty()) meter.SetRandomFaults(o.faultRate, o.faults);
     }
-    void OnReceive(const ByteBlock& bytes, double nowMs, const LineSettings& line,
-                   IReplySink& sink) override {
-        const bool muted = g_muteToggles % 2 == 1;
-        for (size_t k = 0; k < m_meters.size(); ++k)
-            if (!(muted && m_models[k]->Address() == m_mute))
-                m_meters[k]->OnReceive(bytes, nowMs, line, sink);
-    }
-
-  private:
-    std::vector<std::unique_ptr<MeterModel>> m_models;
-    std::vector<std::unique_ptr<SimMeter>> m_meters;
-    int m_mute = -1;
-};
+    const int mute = o.muteAddress;
+    bus.muted = [mute](uint8_t address) { return g_muteToggles % 2 == 1 && address == mute; };
+}
 
 int main(int argc, char** argv) {
     MeterModel model;
     Options o = Parse(argc, argv, model);
-    Bus meter(model, o);
+    Bus meter;
+    AddMeters(meter, model, o);
 
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
@@ -316,22 +257,21 @@ int main(int argc, char** argv) {
     usr1.sa_handler = OnUsr1;
     sigaction(SIGUSR1, &usr1, nullptr);
 
+    std::string error;
     if (o.tcpPort >= 0) {
         // The gateway keeps the line settings it was set up with: those the meters start with.
-        TcpLine line(meter, model.Line(), o.modbusTcp, o.verbose);
-        std::string error;
-        if (!line.Listen(o.tcpPort, error)) Die(error);
-        std::printf("%s\n", line.Url().c_str());
+        TcpEnd end(model.Line());
+        if (!end.Listen(o.tcpPort, error)) Die(error);
+        std::printf("%s://127.0.0.1:%d\n", o.modbusTcp ? "modbus-tcp" : "tcp", end.Port());
         std::fflush(stdout);
-        line.Serve(g_stop);
+        LineServer(meter, end, o.modbusTcp ? Framing::Mbap : Framing::Rtu, o.verbose).Serve(g_stop);
         return 0;
     }
-    PtyLine line(meter, o.verbose);
-    std::string error;
-    if (!line.Open(error)) Die(error);
-    if (!o.link.empty() && !line.Link(o.link, error)) Die(error);
-    std::printf("%s\n", line.TerminalPath().c_str());
+    PtyEnd end;
+    if (!end.Open(error)) Die(error);
+    if (!o.link.empty() && !end.Link(o.link, error)) Die(error);
+    std::printf("%s\n", end.TerminalPath().c_str());
     std::fflush(stdout);
-    line.Serve(g_stop);
+    LineServer(meter, end, Framing::Rtu, o.verbose).Serve(g_stop);
     return 0;
 }

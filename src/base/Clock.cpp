@@ -13,6 +13,15 @@ uint64_t SystemClock::NowMs() {
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
+double SystemClock::PreciseNowMs() {
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+void SystemClock::PreciseSleep(double ms) {
+    std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(ms));
+}
+
 uint32_t SystemClock::GetTickCount() {
     return static_cast<uint32_t>(NowMs());
 }

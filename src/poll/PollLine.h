@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "base/Clock.h"
 #include "serial/SerialDevice.h"
 
 class IPollLine {
@@ -19,14 +20,12 @@ class IPollLine {
     virtual double NowMs() = 0;
     virtual void SleepUntil(double ms) = 0;
     virtual std::string Name() const = 0;  // for messages: the port as the operator named it
-    // True where every reply names its request (Modbus TCP's transaction ids): no need to
-    // judge a reply by its timing, and no line silence to keep.
-    virtual bool RepliesCarryIds() const { return false; }
     // Replies for an earlier request that the line dropped, by meter.
     virtual uint64_t StaleReplies(uint8_t /*address*/) const { return 0; }
 };
 
-// A serial device opened by path with fixed line settings, on the system's steady clock.
-std::unique_ptr<IPollLine> MakeSerialPollLine(std::unique_ptr<ISerialDevice> device,
-                                              std::string name, std::string path,
-                                              LineSettings settings);
+// A serial device (or anything behind its seam) opened by path with fixed line settings,
+// timed by clock: the system's, or a virtual one that an in-memory port moves on.
+std::unique_ptr<IPollLine> MakeSerialPollLine(ISerialDevice& device, std::string name,
+                                              std::string path, LineSettings settings,
+                                              IClock& clock);

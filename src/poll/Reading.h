@@ -26,7 +26,8 @@ struct Reading {
 
 struct MeterHealth {
     uint8_t address = 0;
-    uint64_t ok = 0, timeouts = 0, crcErrors = 0, exceptions = 0;
+    uint64_t ok = 0, timeouts = 0, exceptions = 0;
+    uint64_t badFrames = 0;      // bytes that were no valid reply: CRC, framing, another address
     uint64_t staleReplies = 0;   // a gateway's replies to earlier requests, dropped
     std::string lastError;       // empty until something went wrong
     bool answering = true;       // false from the moment it was reported silent until it answers
@@ -39,7 +40,6 @@ class IReadingSink {
     virtual void OnReading(const Reading& reading) = 0;
     // After every round, the health of every meter in address-list order.
     virtual void OnRoundEnd(const std::vector<MeterHealth>&) {}
-    virtual void Finish() {}
 };
 
 // "normal", "under" or "over" for field 0..3 of a limit-status byte.

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdio>
 
+#include "base/Clock.h"
 #include "poll/PollOptions.h"
 #include "poll/out/Mqtt.h"
 #include "poll/out/Prometheus.h"
@@ -47,7 +48,7 @@ void PrintSummary(const std::vector<MeterHealth>& health) {
                      "kx880-poll: meter %u: %llu good replies, %llu timeouts, %llu bad frames, "
                      "%llu exceptions, %llu stale%s%s\n",
                      h.address, (unsigned long long)h.ok, (unsigned long long)h.timeouts,
-                     (unsigned long long)h.crcErrors, (unsigned long long)h.exceptions,
+                     (unsigned long long)h.badFrames, (unsigned long long)h.exceptions,
                      (unsigned long long)h.staleReplies,
                      h.lastError.empty() ? "" : "; last error: ", h.lastError.c_str());
 }
@@ -63,6 +64,27 @@ std::unique_ptr<IReadingSink> MakeWriter(const PollOptions& o, std::FILE* out, b
     }
 }
 
+// The output file, appended to; stdout when none. fresh: it has no header yet.
+std::FILE* OpenOutput(const PollOptions& o, bool& fresh) {
+    fresh = true;
+    if (o.outputFile.empty()) return stdout;
+    struct stat before {};
+    fresh = stat(o.outputFile.c_str(), &before) != 0 || before.st_size == 0;
+    std::FILE* out = std::fopen(o.outputFile.c_str(), "a");
+    if (!out) Refuse("cannot open " + o.outputFile + " for appending");
+    return out;
+}
+
+void HandleSignals() {
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    // A broker or client that closes mid-write ends that connection, never the poller (TLS
+    // writes go through OpenSSL's plain write(), which raises SIGPIPE).
+    signal(SIGPIPE, SIG_IGN);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -76,7 +98,13 @@ int main(int argc, char** argv) {
 
     const std::string path = DevicePath(o.port);
     if (path.empty()) Refuse("--port: " + o.port + " names no device");
-    auto line = MakeSerialPollLine(std::make_unique<QtAnyPortDevice>(), o.port, path, o.line);
+    QtAnyPortDevice device;
+    SystemClock clock;
+    auto line = MakeSerialPollLine(device, o.port, path, o.line, clock);
+    // Behind a Modbus TCP gateway every reply carries its request's transaction id.
+    const bool gateway = path.rfind("modbus-tcp://", 0) == 0;
+    auto exchange =
+        MakeExchange(*line, gateway ? kModbusTcp : kRtu, o.config.baud, o.config.timeoutMs);
     if (PortStatus st = line->Open(); !st.ok())
         Refuse("cannot open " + o.port + (path != o.port ? " (" + path + ")" : "") + ": " +
                st.detail);
@@ -90,33 +118,19 @@ int main(int argc, char** argv) {
     std::unique_ptr<IMetricsExporter> metrics;
     if (!o.http.empty() && !(metrics = MakeMetricsExporter(o.http, o.bus, error))) Refuse(error);
     if (metrics && mqtt) metrics->SetDroppedSource([m = mqtt.get()] { return m->Dropped(); });
-    std::FILE* out = stdout;
     bool fresh = true;
-    if (!o.outputFile.empty()) {
-        struct stat before {};
-        fresh = stat(o.outputFile.c_str(), &before) != 0 || before.st_size == 0;
-        out = std::fopen(o.outputFile.c_str(), "a");
-        if (!out) Refuse("cannot open " + o.outputFile + " for appending");
-    }
+    std::FILE* out = OpenOutput(o, fresh);
     auto writer = MakeWriter(o, out, fresh);
     std::vector<IReadingSink*> sinks = {writer.get()};
     if (metrics) sinks.push_back(metrics.get());
     if (mqtt) sinks.push_back(mqtt.get());
 
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    // A broker or client that closes mid-write ends that connection, never the poller (TLS
-    // writes go through OpenSSL's plain write(), which raises SIGPIPE).
-    signal(SIGPIPE, SIG_IGN);
-
+    HandleSignals();
     if (mqtt) mqtt->Start();  // its thread may write to a closing TLS connection from now on
 
-    PollEngine engine(*line, o.config, sinks, Say,
+    PollEngine engine(*line, *exchange, o.config, sinks, Say,
                       [] { return QDateTime::currentMSecsSinceEpoch(); });
     engine.Run(g_stop);
-    writer->Finish();
     std::fflush(out);
     PrintSummary(engine.Health());
     if (mqtt)

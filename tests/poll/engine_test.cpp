@@ -6,59 +6,27 @@
 
 #include "modbus/Frame.h"
 #include "poll/PollEngine.h"
-#include "sim/SimMeter.h"
+#include "sim/Bus.h"
 #include "support/HandTexts.h"
 
 namespace {
 
-// The engine's line over the in-memory port: waiting spends virtual time.
-class MemoryLine : public IPollLine {
-  public:
-    MemoryLine(MemoryPort& port, VirtualClock& clock) : m_port(port), m_clock(clock) {}
-    PortStatus Open() override { return m_port.Open("/dev/bus", {}); }
-    void Close() override { m_port.Close(); }
-    PortStatus Send(const ByteBlock& b) override { return m_port.Write(b); }
-    PortStatus DropInput() override {
-        ByteBlock stale;
-        return m_port.Read(1 << 20, stale);
-    }
-    PortStatus Receive(ByteBlock& into, double deadlineMs) override {
-        const double left = std::max(0.0, deadlineMs - NowMs());
-        if (PortStatus st = m_port.WaitForInput(int(std::ceil(left))); !st.ok()) return st;
-        ByteBlock got;
-        PortStatus st = m_port.Read(1 << 20, got);
-        into.insert(into.end(), got.begin(), got.end());
-        return st;
-    }
-    double NowMs() override { return double(m_clock.NowMs()); }
-    void SleepUntil(double ms) override {
-        if (ms > NowMs()) m_clock.SetNow(uint64_t(std::ceil(ms)));
-    }
-    std::string Name() const override { return "bus"; }
-
-  private:
-    MemoryPort& m_port;
-    VirtualClock& m_clock;
-};
-
-// Meters on one in-memory bus; each answers its own address.
-struct Bus : ISimPeer {
-    std::vector<std::unique_ptr<MeterModel>> models;
-    std::vector<std::unique_ptr<SimMeter>> meters;
-    std::function<void(const ByteBlock&, double, IReplySink&)> override;  // replaces them all
+// Meters on one in-memory bus, each answering its own address, unless a test's override
+// answers in their place.
+struct Peers : ISimPeer {
+    Bus meters;
+    std::function<void(const ByteBlock&, double, IReplySink&)> override;
     void Add(uint8_t address, uint16_t (*reg)(int), uint16_t pt = 1) {
-        models.push_back(std::make_unique<MeterModel>());
-        models.back()->SetAddress(address);
-        models.back()->SetPt(pt);
-        models.back()->Freeze(true);
-        for (int r = 0; r < 45; ++r) models.back()->SetMeasurement(r, reg(r));
-        meters.push_back(std::make_unique<SimMeter>(*models.back()));
-        meters.back()->sendsStatusBytes = false;
+        MeterModel like;
+        like.SetPt(pt);
+        like.Freeze(true);
+        for (int r = 0; r < 45; ++r) like.SetMeasurement(r, reg(r));
+        meters.Add(like, address).sendsStatusBytes = false;
     }
     void OnReceive(const ByteBlock& b, double now, const LineSettings& line,
                    IReplySink& sink) override {
         if (override) return override(b, now, sink);
-        for (auto& m : meters) m->OnReceive(b, now, line, sink);
+        meters.OnReceive(b, now, line, sink);
     }
 };
 
@@ -67,25 +35,27 @@ struct Collect : IReadingSink {
     void OnReading(const Reading& r) override { readings.push_back(r); }
 };
 
+// The production line and exchange over the in-memory port: waiting spends virtual time.
 struct EngineRig {
     VirtualClock clock;
     MemoryPort port{clock};
-    MemoryLine line{port, clock};
-    Bus bus;
+    std::unique_ptr<IPollLine> line = MakeSerialPollLine(port, "bus", "/dev/bus", {}, clock);
+    std::unique_ptr<IExchange> exchange = MakeExchange(*line, kRtu, 9600, 0);
+    Peers bus;
     Collect out;
     std::vector<std::string> notices;
     std::atomic<bool> stop{false};
 
     EngineRig() {
         port.AttachPeer(&bus);
-        line.Open();
+        line->Open();
     }
     PollEngine Engine(std::vector<uint8_t> addresses, long rounds) {
         PollConfig c;
         c.addresses = std::move(addresses);
         c.rounds = rounds;
         return PollEngine(
-            line, c, {&out}, [this](const std::string& n) { notices.push_back(n); },
+            *line, *exchange, c, {&out}, [this](const std::string& n) { notices.push_back(n); },
             [this] { return int64_t(clock.NowMs()); });
     }
     double Voltage(const Reading& r) const { return r.values[QuantityIndex("voltage_a")]; }
@@ -128,7 +98,7 @@ TEST(PollEngine, ALateReplyIsNeverTakenForTheNextAnswer) {
     rig.bus.Add(1, SetARegister);
     int measurementRequests = 0;
     rig.bus.override = [&](const ByteBlock& req, double now, IReplySink& sink) {
-        if (req[2] != 0x00) return rig.bus.meters[0]->OnReceive(req, now, {}, sink);
+        if (req[2] != 0x00) return rig.bus.meters.Meter(0).OnReceive(req, now, {}, sink);
         // The first measurement reply comes after the poller gave up on it, during the next
         // request, and holds other values; the others come in time.
         if (++measurementRequests == 1)
@@ -136,7 +106,7 @@ TEST(PollEngine, ALateReplyIsNeverTakenForTheNextAnswer) {
         else
             sink.Deliver(MeasurementReply(1, SetARegister), now + 125);
     };
-    rig.bus.models[0]->Freeze(true);
+    rig.bus.meters.Model(0).Freeze(true);
     auto engine = rig.Engine({1}, 4);
     engine.Run(rig.stop);
     ASSERT_EQ(rig.out.readings.size(), 3u);
@@ -193,14 +163,14 @@ TEST(PollEngine, AReplyIsJudgedByWhatItIsNeverByHowSoonItCame) {
         int measurementRequests = 0;
         rig.bus.override = [&](const ByteBlock& req, double now, IReplySink& sink) {
             if (req[2] == 0x00 && ++measurementRequests == 1) return c.reply(req, now, sink);
-            rig.bus.meters[0]->OnReceive(req, now, {}, sink);
+            rig.bus.meters.Meter(0).OnReceive(req, now, {}, sink);
         };
         auto engine = rig.Engine({1}, 2);
         engine.Run(rig.stop);
         const MeterHealth& h = engine.Health()[0];
         EXPECT_EQ(h.ok, c.ok) << c.what;
         EXPECT_EQ(h.timeouts, c.timeouts) << c.what;
-        EXPECT_EQ(h.crcErrors, c.badFrames) << c.what;
+        EXPECT_EQ(h.badFrames, c.badFrames) << c.what;
         EXPECT_EQ(h.exceptions, c.exceptions) << c.what;
         ASSERT_EQ(rig.out.readings.size(), c.ok - 1) << c.what;
         for (const Reading& r : rig.out.readings) EXPECT_DOUBLE_EQ(rig.Voltage(r), 10.0) << c.what;
@@ -210,17 +180,17 @@ TEST(PollEngine, AReplyIsJudgedByWhatItIsNeverByHowSoonItCame) {
 TEST(PollEngine, BadFramesAndExceptionsAreCountedNeverEmitted) {
     EngineRig rig;
     rig.bus.Add(1, SetARegister);
-    rig.bus.meters[0]->InjectNext(LineFault::None);  // the parameter block
-    rig.bus.meters[0]->InjectNext(LineFault::BadCrc);
-    rig.bus.meters[0]->InjectNext(LineFault::Exception);
-    rig.bus.meters[0]->InjectNext(LineFault::OtherAddress);
-    rig.bus.meters[0]->InjectNext(LineFault::Echo);  // our echo, then the reply: good
+    rig.bus.meters.Meter(0).InjectNext(LineFault::None);  // the parameter block
+    rig.bus.meters.Meter(0).InjectNext(LineFault::BadCrc);
+    rig.bus.meters.Meter(0).InjectNext(LineFault::Exception);
+    rig.bus.meters.Meter(0).InjectNext(LineFault::OtherAddress);
+    rig.bus.meters.Meter(0).InjectNext(LineFault::Echo);  // our echo, then the reply: good
     auto engine = rig.Engine({1}, 4);
     engine.Run(rig.stop);
     EXPECT_EQ(rig.out.readings.size(), 1u);
     const MeterHealth& h = engine.Health()[0];
     EXPECT_EQ(h.ok, 2u);
-    EXPECT_EQ(h.crcErrors, 2u);  // the bad CRC and the other address's frame
+    EXPECT_EQ(h.badFrames, 2u);  // the bad CRC and the other address's frame
     EXPECT_EQ(h.exceptions, 1u);
     EXPECT_TRUE(rig.notices.empty());  // faults between good replies: no silent meter
 }
@@ -231,8 +201,7 @@ TEST(PollEngine, ASilentMeterIsReportedOnceAndAgainWhenBackWhileTheOthersKeepThe
     rig.bus.Add(2, SetBRegister);
     bool silent = false;
     rig.bus.override = [&](const ByteBlock& req, double now, IReplySink& sink) {
-        for (auto& m : rig.bus.meters)
-            if (!(silent && req[0] == 2)) m->OnReceive(req, now, {}, sink);
+        if (!(silent && req[0] == 2)) rig.bus.meters.OnReceive(req, now, {}, sink);
     };
     // Rounds until meter 1 has 20 readings, meter 2 silent from the 5th to the 15th second.
     struct Stopper : IReadingSink {
@@ -249,7 +218,8 @@ TEST(PollEngine, ASilentMeterIsReportedOnceAndAgainWhenBackWhileTheOthersKeepThe
     PollConfig c;
     c.addresses = {1, 2};
     PollEngine run(
-        rig.line, c, {&rig.out, &stopper}, [&](const std::string& n) { rig.notices.push_back(n); },
+        *rig.line, *rig.exchange, c, {&rig.out, &stopper},
+        [&](const std::string& n) { rig.notices.push_back(n); },
         [&] { return int64_t(rig.clock.NowMs()); });
     run.Run(rig.stop);
     ASSERT_EQ(rig.notices.size(), 2u);
@@ -280,7 +250,7 @@ TEST(PollEngine, AVanishedPortIsReportedOnceAndReopened) {
     c.addresses = {1};
     c.rounds = 8;
     PollEngine engine(
-        rig.line, c, {&rig.out, &unplugger},
+        *rig.line, *rig.exchange, c, {&rig.out, &unplugger},
         [&](const std::string& n) {
             rig.notices.push_back(n);
             if (n.find("lost") != std::string::npos) rig.clock.Advance(5000), rig.port.Replug();

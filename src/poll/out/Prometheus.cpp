@@ -118,7 +118,7 @@ std::string MetricsText(const std::string& bus, const std::vector<Reading>& last
     for (const MeterHealth& h : health)
         for (auto [result, n] : {std::pair<const char*, uint64_t>{"ok", h.ok},
                                  {"timeout", h.timeouts},
-                                 {"crc", h.crcErrors},
+                                 {"bad_frame", h.badFrames},
                                  {"exception", h.exceptions},
                                  {"stale", h.staleReplies}})
             out += "kx880_replies_total" +

@@ -56,7 +56,7 @@ class TableWriter : public IReadingSink {
         }
         for (const MeterHealth& h : health)
             s += "meter " + std::to_string(h.address) + ": " + std::to_string(h.ok) + " ok, " +
-                 std::to_string(h.timeouts) + " timeouts, " + std::to_string(h.crcErrors) +
+                 std::to_string(h.timeouts) + " timeouts, " + std::to_string(h.badFrames) +
                  " bad frames, " + std::to_string(h.exceptions) + " exceptions, " +
                  std::to_string(h.staleReplies) + " stale" +
                  (h.lastError.empty() ? "" : "; last: " + h.lastError) + Age(h) + "\n";

@@ -1,23 +1,15 @@
-#include "sim/PtyLine.h"
+#include "sim/PtyEnd.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 
-#include "sim/LineClock.h"
-
 namespace {
-
-// A request is the bytes that arrive without a pause of this length. A terminal hands over
-// what the master wrote at once, so a short gap ends the frame well before a reply is due.
-constexpr double kFrameGapMs = 1.5;
 
 int BaudOf(speed_t s) {
     switch (s) {
@@ -44,11 +36,7 @@ int BaudOf(speed_t s) {
 
 }  // namespace
 
-PtyLine::PtyLine(ISimPeer& meter, bool verbose) : m_meter(meter), m_verbose(verbose) {
-    m_startMs = Now();
-}
-
-PtyLine::~PtyLine() {
+PtyEnd::~PtyEnd() {
     if (!m_link.empty()) {
         std::error_code ec;
         if (std::filesystem::is_symlink(m_link, ec)) std::filesystem::remove(m_link, ec);
@@ -57,11 +45,7 @@ PtyLine::~PtyLine() {
     if (m_slave >= 0) close(m_slave);
 }
 
-double PtyLine::Now() const {
-    return SimNowMs();
-}
-
-bool PtyLine::Open(std::string& error) {
+bool PtyEnd::Open(std::string& error) {
     char name[256];
     if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
         error = std::string("openpty: ") + std::strerror(errno);
@@ -80,7 +64,7 @@ bool PtyLine::Open(std::string& error) {
     return true;
 }
 
-bool PtyLine::Link(const std::string& linkPath, std::string& error) {
+bool PtyEnd::Link(const std::string& linkPath, std::string& error) {
     namespace fs = std::filesystem;
     std::error_code ec;
     if (fs::exists(fs::symlink_status(linkPath, ec))) {
@@ -99,7 +83,7 @@ bool PtyLine::Link(const std::string& linkPath, std::string& error) {
     return true;
 }
 
-LineSettings PtyLine::ConsoleLine() const {
+LineSettings PtyEnd::Line() const {
     termios t{};
     LineSettings s;
     if (tcgetattr(m_master, &t) != 0) return s;
@@ -110,56 +94,4 @@ LineSettings PtyLine::ConsoleLine() const {
                : twoStop ? LineSettings::Parity::None
                          : LineSettings::Parity::Even;
     return s;
-}
-
-void PtyLine::Log(const char* dir, const ByteBlock& bytes) const {
-    if (!m_verbose) return;
-    const auto t = static_cast<unsigned long long>(Now() - m_startMs);
-    std::fprintf(stderr, "[%6llu.%03llu] %s", t / 1000, t % 1000, dir);
-    for (uint8_t b : bytes) std::fprintf(stderr, " %02X", b);
-    std::fprintf(stderr, "\n");
-}
-
-void PtyLine::Deliver(ByteBlock bytes, double atMs) {
-    if (!m_out.empty()) atMs = std::max(atMs, m_out.back().atMs);
-    m_out.push_back({atMs, std::move(bytes)});
-}
-
-void PtyLine::ReadInput() {
-    uint8_t buf[512];
-    for (;;) {
-        ssize_t n = read(m_master, buf, sizeof buf);
-        if (n <= 0) return;
-        m_frame.insert(m_frame.end(), buf, buf + n);
-        m_lastByteMs = Now();
-    }
-}
-
-void PtyLine::HandleFrame() {
-    ByteBlock frame;
-    frame.swap(m_frame);
-    Log("<-", frame);
-    m_meter.OnReceive(frame, m_lastByteMs, ConsoleLine(), *this);
-}
-
-void PtyLine::FlushDue(const StopFlag& stop) {
-    const double now = Now();
-    while (!m_out.empty() && m_out.front().atMs <= now) {
-        const ByteBlock& b = m_out.front().bytes;
-        Log("->", b);
-        WriteAll(m_master, b.data(), b.size(), stop);
-        m_out.pop_front();
-    }
-}
-
-void PtyLine::Serve(const StopFlag& stop) {
-    while (!stop) {
-        const timespec timeout = ServeWait(
-            Now(), m_frame.empty() ? std::nullopt : std::optional(m_lastByteMs + kFrameGapMs),
-            m_out.empty() ? std::nullopt : std::optional(m_out.front().atMs));
-        pollfd p{m_master, POLLIN, 0};
-        if (ppoll(&p, 1, &timeout, nullptr) > 0 && (p.revents & POLLIN)) ReadInput();
-        if (!m_frame.empty() && Now() >= m_lastByteMs + kFrameGapMs) HandleFrame();
-        FlushDue(stop);
-    }
 }

@@ -1,0 +1,39 @@
+// One read and its reply on the line. One engine for every transport; each transport is a
+// small table of what it keeps: RTU the silence between frames, a drained line after a
+// failed exchange and the status bytes behind a frame; Modbus TCP none of them, since the
+// gateway's transaction ids name every reply. The scheduler above knows no line timing.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "poll/LineTiming.h"
+#include "poll/PollLine.h"
+
+enum class Outcome { Ok, Timeout, BadFrame, Exception, PortLost };
+
+struct ExchangeResult {
+    Outcome outcome;
+    ByteBlock frame;     // Ok: the reply and the trailer bytes behind it
+    std::string detail;  // what went wrong, for the health line
+};
+
+struct ReadBlock {
+    uint16_t start, count;
+    int trailerBytes = 0;  // bytes a meter may send behind the frame, waited for in the silence
+};
+
+class IExchange {
+  public:
+    virtual ~IExchange() = default;
+    virtual ExchangeResult Read(uint8_t address, const ReadBlock& block) = 0;
+};
+
+struct Transport {
+    bool timed;  // frames kept apart by silence, replies judged on a line with wire time
+};
+constexpr Transport kRtu{true}, kModbusTcp{false};
+
+// timeoutMs 0: the wire time of request and reply plus 100 ms.
+std::unique_ptr<IExchange> MakeExchange(IPollLine& line, Transport transport, int baud,
+                                        double timeoutMs);
