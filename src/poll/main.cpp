@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "base/Clock.h"
+#include "base/Parse.h"
 #include "poll/PollOptions.h"
 #include "poll/out/Mqtt.h"
 #include "poll/out/Prometheus.h"
@@ -25,12 +26,10 @@ void OnSignal(int) {
 
 // COMn as the console names it; anything else is a device path or a network port name.
 std::string DevicePath(const std::string& port) {
-    const std::string digits = port.size() > 3 ? port.substr(3) : "";
-    const bool com =
-        port.size() > 3 && (port.compare(0, 3, "COM") == 0 || port.compare(0, 3, "com") == 0);
-    if (com && digits.size() <= 3 && digits.find_first_not_of("0123456789") == std::string::npos)
-        return SystemPortDevice(std::stoi(digits));
-    return port;
+    std::string why;
+    const bool com = port.compare(0, 3, "COM") == 0 || port.compare(0, 3, "com") == 0;
+    const auto n = com ? ParseNumber(port.substr(3), 0, 999, why) : std::nullopt;
+    return n ? SystemPortDevice(int(*n)) : port;
 }
 
 void Say(const std::string& text) {

@@ -1,7 +1,8 @@
 #include "serial/LineSettings.h"
 
-#include <charconv>
 #include <vector>
+
+#include "base/Parse.h"
 
 namespace {
 
@@ -16,33 +17,10 @@ std::vector<std::string_view> SplitCommas(std::string_view s) {
     return parts;
 }
 
-std::optional<int> Decimal(std::string_view s) {
-    int v = 0;
-    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (s.empty() || ec != std::errc() || end != s.data() + s.size()) return std::nullopt;
-    return v;
-}
-
 std::optional<LineSettings::Parity> ParityOf(std::string_view s) {
-    if (s.size() != 1) return std::nullopt;
-    switch (s[0]) {
-        case 'N':
-        case 'n':
-            return LineSettings::Parity::None;
-        case 'O':
-        case 'o':
-            return LineSettings::Parity::Odd;
-        case 'E':
-        case 'e':
-            return LineSettings::Parity::Even;
-        case 'M':
-        case 'm':
-            return LineSettings::Parity::Mark;
-        case 'S':
-        case 's':
-            return LineSettings::Parity::Space;
-    }
-    return std::nullopt;
+    const size_t k = s.size() == 1 ? std::string_view("NOEMS").find(char(s[0] & ~0x20)) : s.npos;
+    if (k == s.npos) return std::nullopt;
+    return static_cast<LineSettings::Parity>(k);  // in the order of LineSettings::Parity
 }
 
 std::optional<LineSettings::StopBits> StopBitsOf(std::string_view s) {
@@ -65,19 +43,18 @@ std::optional<LineSettings> ParseSettings(std::string_view text, std::string* er
         return Fail(error,
                     "expected baud,parity,data bits,stop bits, got \"" + std::string(text) + "\"");
     LineSettings s;
-    auto baud = Decimal(parts[0]);
-    if (!baud || *baud < 50 || *baud > 4000000)
-        return Fail(error, "invalid baud rate \"" + std::string(parts[0]) + "\"");
+    std::string why;
+    auto baud = ParseNumber(std::string(parts[0]), 50, 4000000, why);
+    if (!baud) return Fail(error, "invalid baud rate \"" + std::string(parts[0]) + "\"");
     auto parity = ParityOf(parts[1]);
     if (!parity) return Fail(error, "invalid parity \"" + std::string(parts[1]) + "\"");
-    auto data = Decimal(parts[2]);
-    if (!data || *data < 5 || *data > 8)
-        return Fail(error, "invalid data bits \"" + std::string(parts[2]) + "\"");
+    auto data = ParseNumber(std::string(parts[2]), 5, 8, why);
+    if (!data) return Fail(error, "invalid data bits \"" + std::string(parts[2]) + "\"");
     auto stop = StopBitsOf(parts[3]);
     if (!stop) return Fail(error, "invalid stop bits \"" + std::string(parts[3]) + "\"");
-    s.baud = *baud;
+    s.baud = int(*baud);
     s.parity = *parity;
-    s.dataBits = *data;
+    s.dataBits = int(*data);
     s.stopBits = *stop;
     return s;
 }

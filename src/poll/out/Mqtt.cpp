@@ -19,6 +19,7 @@
 #include <system_error>
 #include <thread>
 
+#include "base/Parse.h"
 #include "poll/out/ReadingJson.h"
 
 namespace {
@@ -295,16 +296,15 @@ class MqttPublisher : public IMqttPublisher {
         const std::string ours = head.substr(0, head.size() - 1);  // "<prefix>/sensor/kx880_<bus>_"
         const size_t slash = topic.find('/', ours.size());
         if (topic.compare(0, ours.size(), ours) != 0 || slash == std::string::npos) return;
-        const std::string digits = topic.substr(ours.size(), slash - ours.size());
-        if (digits.empty() || digits.size() > 3 ||
-            digits.find_first_not_of("0123456789") != std::string::npos)
-            return;  // another bus whose name starts like ours
-        const int address = std::stoi(digits);
+        std::string why;
+        const auto address =
+            ParseNumber(topic.substr(ours.size(), slash - ours.size()), 0, 255, why);
+        if (!address) return;  // another bus whose name starts like ours
         for (uint8_t a : m_addresses)
-            if (a == address) return;
+            if (a == *address) return;
         std::lock_guard<std::mutex> lock(m_mutex);
-        for (const std::string& t : {topic, StateTopic(m_o, m_bus, uint8_t(address)),
-                                     MeterAvailabilityTopic(m_o, m_bus, uint8_t(address))})
+        for (const std::string& t : {topic, StateTopic(m_o, m_bus, uint8_t(*address)),
+                                     MeterAvailabilityTopic(m_o, m_bus, uint8_t(*address))})
             m_first.push_back({t, ""});
         Flush();
     }
