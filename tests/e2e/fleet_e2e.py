@@ -7,6 +7,7 @@ import csv
 import datetime
 import json
 import os
+import re
 import signal
 import socket
 import subprocess
@@ -180,9 +181,14 @@ class Fleet(ProcessTest):
         # messages wait; all the others were dropped and counted.
         self.assertGreaterEqual(dropped, during - 100, (during, dropped))
         self.assertLessEqual(dropped, during, (during, dropped))
-        # Flat once the queue is full (within 7 s): no growth with the outage's length.
-        self.assertLess(max(rss) - rss_at_stop, 2048, rss)
-        self.assertLess(rss[-1] - rss[9], 256, rss)
+        # Flat once the queue is full (within 7 s): no growth with the outage's length. A
+        # sanitizer's own bookkeeping (ASan's quarantine of freed memory, TSan's history)
+        # grows and swings by megabytes, so the resident size says nothing there.
+        with open(f"/proc/{p.pid}/maps") as f:
+            sanitized = re.search(r"lib[at]san", f.read())
+        if not sanitized:
+            self.assertLess(max(rss) - rss_at_stop, 2048, rss)
+            self.assertLess(rss[-1] - rss[9], 256, rss)
         went_on = datetime.datetime.now(datetime.timezone.utc)
         broker.send_signal(signal.SIGCONT)
         live = lambda: (lambda t: t and datetime.datetime.fromisoformat(
