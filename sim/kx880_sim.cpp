@@ -167,7 +167,9 @@ struct OptionRule {
 const OptionRule kRules[] = {
     {"link", true, [](const char* v, Options& o, MeterModel&) { o.link = v; }},
     {"tcp", true,
-     [](const char* v, Options& o, MeterModel&) { o.tcpPort = Word("tcp", v, 0, 65535); }},
+     [](const char* v, Options& o, MeterModel&) {
+         o.tcpPort = Word("tcp", v, 0, 65535), o.modbusTcp = false;
+     }},
     {"modbus-tcp", true,
      [](const char* v, Options& o, MeterModel&) {
          o.tcpPort = Word("modbus-tcp", v, 0, 65535), o.modbusTcp = true;

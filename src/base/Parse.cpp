@@ -1,5 +1,7 @@
 #include "base/Parse.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <charconv>
 
@@ -32,7 +34,10 @@ std::optional<HostPort> ParseHostPort(const std::string& text, HostPortRules rul
     } else if (std::count(text.begin(), text.end(), ':') == 1) {
         const size_t colon = text.find(':');
         host = text.substr(0, colon), port = text.substr(colon + 1);
-    }  // else a name, an IPv4 address or a bare IPv6 address, all without a port
+    } else if (text.find(':') != std::string::npos) {
+        in6_addr v6;  // more colons than a port needs: an IPv6 address, or nothing
+        ok = inet_pton(AF_INET6, text.c_str(), &v6) == 1;
+    }  // else a name or an IPv4 address, without a port
     const std::optional<long> number =
         port ? ParseNumber(*port, 1, 65535, error) : std::optional<long>(rules.defaultPort);
     ok = ok && number && (!host.empty() || rules.hostOptional) &&

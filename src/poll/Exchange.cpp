@@ -55,8 +55,8 @@ class LineExchange : public IExchange {
         const ByteBlock sent(request, request + kRequestChars);
         if (PortStatus st = m_line.Send(sent); !st.ok()) return {Outcome::PortLost, {}, st.detail};
         ExchangeResult x = Await(address, block, sent);
-        if (x.outcome == Outcome::Timeout || x.outcome == Outcome::BadFrame)
-            m_drainQuietMs = m_transport.timed ? ReplyQuietMs(block) : 0;
+        if (m_transport.timed && (x.outcome == Outcome::Timeout || x.outcome == Outcome::BadFrame))
+            m_drainQuietMs = ReplyQuietMs(block), m_failedAtMs = m_line.NowMs();
         return x;
     }
 
@@ -112,16 +112,19 @@ class LineExchange : public IExchange {
 
     // After a failed exchange its reply may still be under way. The line must stay silent
     // for a reply's wire time and the silence before the next request goes out, so that a
-    // late reply is dropped here and never met by the next request. A line that never falls
-    // silent (noise) is given up on after a reply timeout.
+    // late reply is dropped here and never met by the next request. Nothing waiting means
+    // the line was silent since the failure (a back-off or the round's pause may have been
+    // long enough already). A line that never falls silent (noise) is given up on after a
+    // reply timeout.
     PortStatus Drain() {
         const double quiet = std::exchange(m_drainQuietMs, 0);
         const double cap = m_line.NowMs() + quiet + m_timing.ReplyTimeoutMs(0, 0);
-        for (double quietUntil = m_line.NowMs() + quiet;
-             m_line.NowMs() < std::min(quietUntil, cap);) {
+        double quietUntil = m_failedAtMs + quiet;
+        for (bool first = true; first || m_line.NowMs() < std::min(quietUntil, cap);
+             first = false) {
             ByteBlock late;
-            if (PortStatus st = m_line.Receive(late, std::min(quietUntil, cap)); !st.ok())
-                return st;
+            const double until = first ? m_line.NowMs() : std::min(quietUntil, cap);
+            if (PortStatus st = m_line.Receive(late, until); !st.ok()) return st;
             if (!late.empty()) quietUntil = m_line.NowMs() + quiet;
         }
         return {};
@@ -133,6 +136,7 @@ class LineExchange : public IExchange {
     const double m_timeoutMs;
     double m_quietUntil = 0;    // the silence that must pass before the next request
     double m_drainQuietMs = 0;  // after a failed exchange: the silence to wait for first
+    double m_failedAtMs = 0;
 };
 
 }  // namespace

@@ -38,6 +38,7 @@ void PollEngine::Run(const std::atomic<bool>& stop) {
     for (long round = 0; !stop && (m_config.rounds == 0 || round < m_config.rounds); ++round) {
         const double start = m_line.NowMs();
         for (size_t k = 0; k < m_meters.size() && !stop; ++k) PollMeter(k, stop);
+        for (MeterHealth& h : m_health) h.staleReplies = m_line.StaleReplies(h.address);
         for (IReadingSink* s : m_sinks) s->OnRoundEnd(m_health);
         if (m_config.intervalMs > 0) Pause(start + m_config.intervalMs, stop);
         // Every meter waiting out its back-off: sleep until the first is due, not spin.
@@ -70,7 +71,6 @@ void PollEngine::RecordOutcome(size_t k, const ExchangeResult& x) {
     Meter& m = m_meters[k];
     MeterHealth& h = m_health[k];
     const std::string who = "meter " + std::to_string(h.address) + " on " + m_line.Name();
-    h.staleReplies = m_line.StaleReplies(h.address);
     switch (x.outcome) {
         case Outcome::Ok:
             ++h.ok;

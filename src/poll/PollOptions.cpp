@@ -84,6 +84,9 @@ bool ParseMqtt(QCommandLineParser& p, MqttOptions& m, std::string& error) {
         return true;
     }
     m.tlsCaFile = p.value("mqtt-tls-ca").toStdString();
+    // Asked for and empty (an unset variable in a unit file) is no reason to go without TLS.
+    if (p.isSet("mqtt-tls-ca") && m.tlsCaFile.empty())
+        return Refused(error, "--mqtt-tls-ca: give the CA certificate file");
     std::string why;
     const auto where = ParseHostPort(p.value("mqtt").toStdString(),
                                      {m.tlsCaFile.empty() ? 1883 : 8883, false}, why);

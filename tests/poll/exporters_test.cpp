@@ -104,6 +104,7 @@ TEST(MqttOptions, NeedTheBrokerAndAReadablePassword) {
              {"--name", "east/1"},
              {"--http", ""},
              {"--http", "9880"},
+             {"--mqtt", "b", "--mqtt-tls-ca", ""},
          }) {
         error.clear();
         EXPECT_FALSE(parse(bad, error)) << bad[0];

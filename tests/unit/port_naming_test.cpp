@@ -85,7 +85,10 @@ TEST(HostPort, NamesAddressesAndBracketedIpv6WithAndWithoutAPort) {
         {"::1", mqtt, "::1", 1883},
         {"[::1]:1884", mqtt, "::1", 1884},
         {"[fe80::1]", mqtt, "fe80::1", 1883},
-        {"::1", needPort, nullptr, 0},  // a bare IPv6 address cannot carry a port
+        {"::1", needPort, nullptr, 0},         // a bare IPv6 address cannot carry a port
+        {"::1:1883", mqtt, "::1:1883", 1883},  // all of it an address: a port needs brackets
+        {"broker:1883:", mqtt, nullptr, 0},
+        {"a:b:c", mqtt, nullptr, 0},
         {"[::1]:502", needPort, "::1", 502},
         {"gw:502", needPort, "gw", 502},
         {":9880", listen, "", 9880},

@@ -30,8 +30,10 @@ constexpr auto kUnreachableAfter = std::chrono::seconds(5);
 constexpr int kLoopWaitMs = 1000;  // a publish wakes the loop at once; this bounds a stop
 constexpr int kRetryFirstS = 1, kRetryMaxS = 10;          // reconnecting after 1, 4, 9, then 10 s
 constexpr auto kGoodbyeWithin = std::chrono::seconds(2);  // a hung broker holds up no exit
-// At most this many messages wait in the library for the broker's acknowledgement at once.
-constexpr size_t kMaxInFlight = 20;
+// At most this many messages wait in the library for the broker's acknowledgement at once:
+// one below the library's own limit (20), so that the goodbye "offline" at exit always goes
+// out before the disconnect, which would otherwise cancel the last will with it unsent.
+constexpr size_t kMaxInFlight = 19;
 
 // "active_power_total" -> "Active power total".
 QString Title(const char* key) {
@@ -210,7 +212,7 @@ class MqttPublisher : public IMqttPublisher {
             } else if (rc != MOSQ_ERR_SUCCESS) {
                 const int delay =
                     std::min(kRetryFirstS * (m_retries + 1) * (m_retries + 1), kRetryMaxS);
-                ++m_retries;
+                m_retries = std::min(m_retries + 1, kRetryMaxS);  // the delay is capped anyway
                 std::unique_lock<std::mutex> lock(m_wakeMutex);
                 if (m_wake.wait_for(lock, std::chrono::seconds(delay),
                                     [this] { return m_stopping.load(); }))

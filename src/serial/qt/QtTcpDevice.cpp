@@ -47,9 +47,12 @@ struct QtTcpDevice::Impl {
             while (auto reply = stream.Next()) {
                 if (!outstanding || reply->transaction != outstanding->transaction) {
                     ++dropped;  // late, repeated or never asked for
+                    // Whose it is: the request with that id, else the unit it names (with
+                    // ?unit= every meter has the same one: the meter being asked, then).
                     const Outstanding& asked = recent[reply->transaction % recent.size()];
-                    ++staleBy[asked.transaction == reply->transaction ? asked.address
-                                                                      : reply->unit];
+                    const uint8_t unit =
+                        where->unit && outstanding ? outstanding->address : reply->unit;
+                    ++staleBy[asked.transaction == reply->transaction ? asked.address : unit];
                     continue;
                 }
                 const ByteBlock frame = RtuFrame(outstanding->address, reply->pdu);
