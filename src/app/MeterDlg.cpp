@@ -1,36 +1,26 @@
 #include "app/MeterDlg.h"
 
+#include "modbus/MeterSettings.h"
 #include "res/Resource.h"
 #include "serial/LineSettings.h"
 #include "winsys/DataExchange.h"
 
 namespace {
 
-// The five rates the console offers: the meter's code for each and the poll period.
-struct BaudRate {
-    int32_t baud;
-    uint16_t code;
-    int32_t pollMs;
-};
-constexpr BaudRate kBaudRates[] = {
-    {1200, 0, 2000}, {2400, 1, 1500}, {4800, 2, 1000}, {9600, 3, 500}, {19200, 4, 500},
-};
-
 // No other rate is offered; anything else is taken as 9600 bit/s.
-const BaudRate& BaudRateOf(int32_t baud) {
-    for (const BaudRate& r : kBaudRates)
-        if (r.baud == baud) return r;
-    return kBaudRates[3];
+const BaudRate& OfferedRate(int32_t baud) {
+    const BaudRate* r = BaudRateOf(baud);
+    return r ? *r : kBaudRates[3];
 }
 
 }  // namespace
 
 int32_t PollPeriodFor(int32_t baud) {
-    return BaudRateOf(baud).pollMs;
+    return OfferedRate(baud).pollMs;
 }
 
 uint16_t BaudRateCode(int32_t baud) {
-    return BaudRateOf(baud).code;
+    return OfferedRate(baud).code;
 }
 
 std::string PortStatusText(int32_t comPort, int32_t baud, int32_t parity) {

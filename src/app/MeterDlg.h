@@ -114,9 +114,6 @@ class CMeterDlg : public CDialog {
 
 constexpr COLORREF kStatusBkColor = RGB(181, 240, 249);
 
-// Whether buf[0..n) holds an answer of the meter at candidate to the address-scan probe.
-bool IsMeterAnswer(const BYTE* buf, int16_t n, uint8_t candidate);
-
 // Period of timer 1 for a baud rate: 2000, 1500, 1000, 500 or 500 ms for 1200, 2400, 4800,
 // 9600 or 19200 bit/s.
 int32_t PollPeriodFor(int32_t baud);

@@ -1,14 +1,9 @@
 // 通讯设置: the console's port and the meter's baud rate and parity, changed together.
 #include "app/CommSetDlg.h"
 #include "app/MeterDlg.h"
+#include "modbus/MeterSettings.h"
 #include "res/Resource.h"
 #include "serial/LineSettings.h"
-
-namespace {
-
-constexpr uint16_t kRegParity = 0x0006, kRegBaud = 0x0008;
-
-}  // namespace
 
 void CMeterDlg::OnCommSet() {
     KillTimer(1);

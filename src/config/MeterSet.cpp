@@ -2,13 +2,8 @@
 // each ratio.
 #include "app/MeterDlg.h"
 #include "config/MeterSetDlg.h"
+#include "modbus/MeterSettings.h"
 #include "modbus/ParamBlock.h"
-
-namespace {
-
-constexpr uint16_t kRegWiring = 0x0002, kRegPt = 0x000E, kRegCt = 0x0012;
-
-}  // namespace
 
 void CMeterDlg::OnMeterSet() {
     CMeterSetDlg dlg(WindowSystem());
@@ -35,8 +30,7 @@ void CMeterDlg::WriteMeterSettings(uint32_t pt, uint32_t ct, BYTE wiring) {
 // A ratio goes into its register with the one after it set to 0; once the meter confirmed,
 // the console takes it and reads setting block A again, which the ratio scales.
 bool CMeterDlg::WriteRatio(uint16_t reg, uint32_t ratio, uint32_t& field, const char* failText) {
-    const uint16_t regs[2] = {static_cast<uint16_t>(ratio), 0};
-    if (!WriteRegisters(reg, regs, 2, false)) {
+    if (!WriteRegisters(reg, RatioRegisters(ratio).data(), 2, false)) {
         AfxMessageBox(failText);
         return false;
     }

@@ -33,26 +33,10 @@ void CMeterDlg::ScanStep(int32_t candidate) {
     SendFrame(m_txBuf, BuildReadRegs(m_txBuf, address, kParamBlockStart, 1));
     Sleep(300);
     const int16_t n = ReadReceived();
-    if (!IsMeterAnswer(m_rxBuf, n, address)) return;
+    if (!IsProbeAnswer(m_rxBuf, n, address)) return;
     m_bySlaveAddr = address;
     m_bScanHit = 1;
     KillTimer(2);
     SetDlgItemText(IDC_SLAVE_ADDR, std::to_string(candidate));
     SetDlgItemText(IDC_PORT_STATUS, ScanStatusText(m_nComPort, m_nBaud, m_nParity));
-}
-
-// Only a frame from the candidate with a correct CRC is a meter: its answer to the probe,
-// or its exception reply. Noise, another slave, or the echo of our own probe by a
-// half-duplex adapter is not. For candidates 47 and 239 the echoed probe holds a
-// CRC-valid 7-byte frame, so an answer must also carry the byte count of one register.
-bool IsMeterAnswer(const BYTE* buf, int16_t n, uint8_t candidate) {
-    constexpr int kReplyLength = ReadRegsReplyLength(1);
-    for (int16_t from = 0; from < n;) {
-        const int16_t idx =
-            FindResponseFrame(buf + from, n - from, kFnReadRegs, candidate, kReplyLength);
-        if (idx < 0) break;
-        if (buf[from + idx + 2] == 2) return true;
-        from = static_cast<int16_t>(from + idx + 1);
-    }
-    return FindResponseFrame(buf, n, kFnReadRegs | 0x80, candidate, 5) >= 0;
 }

@@ -78,3 +78,19 @@ std::string HexEcho(const uint8_t* bytes, size_t length) {
     }
     return out;
 }
+
+// Only a frame from the candidate with a correct CRC is a meter: its answer to the probe,
+// or its exception reply. Noise, another slave, or the echo of our own probe by a
+// half-duplex adapter is not. For candidates 47 and 239 the echoed probe holds a
+// CRC-valid 7-byte frame, so an answer must also carry the byte count of one register.
+bool IsProbeAnswer(const uint8_t* buf, int16_t n, uint8_t candidate) {
+    constexpr int kReplyLength = ReadRegsReplyLength(1);
+    for (int16_t from = 0; from < n;) {
+        const int16_t idx =
+            FindResponseFrame(buf + from, n - from, kFnReadRegs, candidate, kReplyLength);
+        if (idx < 0) break;
+        if (buf[from + idx + 2] == 2) return true;
+        from = static_cast<int16_t>(from + idx + 1);
+    }
+    return FindResponseFrame(buf, n, kFnReadRegs | 0x80, candidate, 5) >= 0;
+}

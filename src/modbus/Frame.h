@@ -32,3 +32,7 @@ int16_t FindResponseFrame(const uint8_t* buffer, int16_t length, int functionCod
 
 // Each byte as two upper-case hex digits, a carriage return and a space.
 std::string HexEcho(const uint8_t* bytes, size_t length);
+
+// Whether buf holds a meter's answer to the probe of the address scan (a read of one
+// register at 0x0300 from candidate): the reply, or an exception reply from it.
+bool IsProbeAnswer(const uint8_t* buf, int16_t n, uint8_t candidate);

@@ -3,6 +3,7 @@
 #include "base/Bytes.h"
 #include "modbus/Crc.h"
 #include "modbus/Frame.h"
+#include "modbus/MeterSettings.h"
 
 namespace {
 
@@ -100,4 +101,45 @@ TEST(Frame, HexEchoIsTwoDigitsCarriageReturnSpace) {
     EXPECT_EQ(HexEcho(bytes, 2), "01\r 03\r ");
     EXPECT_EQ(HexEcho(bytes, 4), "01\r 03\r AB\r 0F\r ");
     EXPECT_EQ(HexEcho(bytes, 0), "");
+}
+
+// The settings' write frames, as the meter's documentation of 仪表设置 gives them.
+TEST(MeterSettingFrames, RatiosAndSingleSettings) {
+    EXPECT_EQ(RatioWriteFrame(1, kRegPt, 100), (ByteBlock{0x01, 0x10, 0x00, 0x0E, 0x00, 0x02, 0x04,
+                                                          0x00, 0x64, 0x00, 0x00, 0x33, 0xFC}));
+    EXPECT_EQ(RatioWriteFrame(1, kRegCt, 5), (ByteBlock{0x01, 0x10, 0x00, 0x12, 0x00, 0x02, 0x04,
+                                                        0x00, 0x05, 0x00, 0x00, 0x63, 0x7B}));
+    EXPECT_EQ(SettingWriteFrame(1, kRegWiring, 3),
+              (ByteBlock{0x01, 0x06, 0x00, 0x02, 0x00, 0x03, 0x68, 0x0B}));
+    EXPECT_EQ(BaudRateOf(4800)->code, 2);
+    EXPECT_EQ(BaudRateOf(38400), nullptr);
+    EXPECT_STREQ(WiringName(6), "unknown");
+}
+
+// The scan's hit rule: a reply from the candidate with the byte count of one register, or
+// its exception reply; never the echo of the probe, noise or another slave.
+TEST(ProbeAnswer, OnlyTheCandidatesReplyOrException) {
+    struct Case {
+        const char* what;
+        ByteBlock bytes;
+        bool hit;
+    };
+    const Case cases[] = {
+        {"reply", WithCrc({47, 0x03, 0x02, 0x00, 0x2F}), true},
+        {"exception", WithCrc({47, 0x83, 0x02}), true},
+        {"echo of the probe", WithCrc({47, 0x03, 0x03, 0x00, 0x00, 0x01}), false},
+        {"another slave", WithCrc({46, 0x03, 0x02, 0x00, 0x2E}), false},
+        {"bad CRC", {47, 0x03, 0x02, 0x00, 0x2F, 0x00, 0x00}, false},
+        {"noise", {0x55, 0xAA, 0x2F, 0x03, 0x02}, false},
+        {"echo, then the reply",
+         [] {
+             ByteBlock b = WithCrc({47, 0x03, 0x03, 0x00, 0x00, 0x01});
+             const ByteBlock r = WithCrc({47, 0x03, 0x02, 0x00, 0x2F});
+             b.insert(b.end(), r.begin(), r.end());
+             return b;
+         }(),
+         true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(IsProbeAnswer(c.bytes.data(), int16_t(c.bytes.size()), 47), c.hit) << c.what;
 }
