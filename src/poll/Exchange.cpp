@@ -14,23 +14,23 @@ int16_t SearchLength(const ByteBlock& buf) {
     return static_cast<int16_t>(std::min<size_t>(buf.size(), INT16_MAX));
 }
 
-// The first frame from address answering a read of count registers: the right length,
-// byte count and CRC. The byte count keeps an echoed request from passing for a reply.
-int FindReadReply(const ByteBlock& buf, uint8_t address, uint16_t count) {
-    const int length = ReadRegsReplyLength(count);
+// The first frame from address that is the reply expected: function, length and CRC, and
+// for a read the byte count, which keeps an echoed request from passing for a reply.
+template <typename Expected>
+int FindReply(const ByteBlock& buf, uint8_t address, const Expected& e) {
     const int16_t n = SearchLength(buf);
     for (int from = 0; from < n;) {
         const int idx = FindResponseFrame(buf.data() + from, static_cast<int16_t>(n - from),
-                                          kFnReadRegs, address, length);
+                                          e.function, address, e.length);
         if (idx < 0) return -1;
-        if (buf[from + idx + 2] == 2 * count) return from + idx;
+        if (e.byteCount < 0 || buf[from + idx + 2] == e.byteCount) return from + idx;
         from += idx + 1;
     }
     return -1;
 }
 
-int FindException(const ByteBlock& buf, uint8_t address) {
-    return FindResponseFrame(buf.data(), SearchLength(buf), kFnReadRegs | 0x80, address,
+int FindException(const ByteBlock& buf, uint8_t address, uint8_t function) {
+    return FindResponseFrame(buf.data(), SearchLength(buf), function | 0x80, address,
                              kExceptionLength);
 }
 
@@ -42,43 +42,62 @@ class LineExchange : public IExchange {
           m_timing(LineTiming::ForBaud(baud)),
           m_timeoutMs(timeoutMs) {}
 
+    ExchangeResult Read(uint8_t address, const ReadBlock& block) override {
+        uint8_t request[kRequestChars];
+        BuildReadRegs(request, address, block.start, block.count);
+        const int length = ReadRegsReplyLength(block.count);
+        return Transact(ByteBlock(request, request + kRequestChars),
+                        {kFnReadRegs, length, 2 * block.count, block.trailerBytes});
+    }
+
+    // The reply to a write is the request itself (function 6) or its first six bytes
+    // (function 16), with a CRC.
+    ExchangeResult Write(const ByteBlock& frame) override {
+        if (frame.size() < kRequestChars) return {Outcome::BadFrame, {}, "not a write request"};
+        return Transact(frame, {frame[1], kWriteReplyLength, -1, 0});
+    }
+
+  private:
+    struct Expected {
+        uint8_t function;
+        int length;
+        int byteCount;  // -1: none to check
+        int trailerBytes;
+    };
+
     // A reply is taken when it is what a reply is (address, function, byte count, CRC) and
     // came after its request went out, however fast: software slaves and bridges have no
     // wire time.
-    ExchangeResult Read(uint8_t address, const ReadBlock& block) override {
+    ExchangeResult Transact(const ByteBlock& request, const Expected& e) {
         m_line.SleepUntil(m_quietUntil);
         if (PortStatus st = m_drainQuietMs > 0 ? Drain() : PortStatus{}; !st.ok())
             return {Outcome::PortLost, {}, st.detail};
         if (PortStatus st = m_line.DropInput(); !st.ok()) return {Outcome::PortLost, {}, st.detail};
-        uint8_t request[kRequestChars];
-        BuildReadRegs(request, address, block.start, block.count);
-        const ByteBlock sent(request, request + kRequestChars);
-        if (PortStatus st = m_line.Send(sent); !st.ok()) return {Outcome::PortLost, {}, st.detail};
-        ExchangeResult x = Await(address, block, sent);
-        if (m_transport.timed && (x.outcome == Outcome::Timeout || x.outcome == Outcome::BadFrame))
-            m_drainQuietMs = ReplyQuietMs(block), m_failedAtMs = m_line.NowMs();
+        if (PortStatus st = m_line.Send(request); !st.ok())
+            return {Outcome::PortLost, {}, st.detail};
+        ExchangeResult x = Await(request, e);
+        if (m_transport.timed &&
+            (x.outcome == Outcome::Timeout || x.outcome == Outcome::BadFrame)) {
+            m_failedAtMs = m_line.NowMs();
+            m_quietUntil = m_failedAtMs + m_timing.SilenceMs();
+            if (m_transport.drains)
+                m_drainQuietMs = m_timing.WireMs(e.length) + m_timing.SilenceMs();
+        }
         return x;
     }
 
-  private:
-    double ReplyQuietMs(const ReadBlock& b) const {
-        return m_timing.WireMs(ReadRegsReplyLength(b.count)) + m_timing.SilenceMs();
-    }
-
-    ExchangeResult Await(uint8_t address, const ReadBlock& block, const ByteBlock& sent) {
+    ExchangeResult Await(const ByteBlock& sent, const Expected& e) {
+        const uint8_t address = sent[0];
         const double timeout =
-            m_timeoutMs > 0
-                ? m_timeoutMs
-                : m_timing.ReplyTimeoutMs(kRequestChars, ReadRegsReplyLength(block.count));
+            m_timeoutMs > 0 ? m_timeoutMs : m_timing.ReplyTimeoutMs(int(sent.size()), e.length);
         const double deadline = m_line.NowMs() + timeout;
         ByteBlock buf;
         for (;;) {
             if (PortStatus st = Receive(buf, deadline); !st.ok())
                 return {Outcome::PortLost, {}, st.detail};
-            if (const int idx = FindReadReply(buf, address, block.count); idx >= 0)
-                return {
-                    Outcome::Ok, WithTrailer(ByteBlock(buf.begin() + idx, buf.end()), block), {}};
-            if (const int exc = FindException(buf, address); exc >= 0)
+            if (const int idx = FindReply(buf, address, e); idx >= 0)
+                return {Outcome::Ok, WithTrailer(ByteBlock(buf.begin() + idx, buf.end()), e), {}};
+            if (const int exc = FindException(buf, address, e.function); exc >= 0)
                 return {Outcome::Exception, {}, "exception code " + std::to_string(buf[exc + 2])};
             if (m_line.NowMs() >= deadline) break;
         }
@@ -100,8 +119,8 @@ class LineExchange : public IExchange {
 
     // The trailer arrives within the silence that must pass before the next request anyway,
     // so waiting for it costs nothing.
-    ByteBlock WithTrailer(ByteBlock frame, const ReadBlock& block) {
-        const size_t whole = ReadRegsReplyLength(block.count) + size_t(block.trailerBytes);
+    ByteBlock WithTrailer(ByteBlock frame, const Expected& e) {
+        const size_t whole = size_t(e.length + e.trailerBytes);
         if (!m_transport.timed) return frame;
         const double until = m_line.NowMs() + m_timing.WireMs(3);
         while (frame.size() < whole && m_line.NowMs() < until)

@@ -27,12 +27,17 @@ class IExchange {
   public:
     virtual ~IExchange() = default;
     virtual ExchangeResult Read(uint8_t address, const ReadBlock& block) = 0;
+    // A write request (function 6 or 16) and the meter's reply to it.
+    virtual ExchangeResult Write(const ByteBlock& frame) = 0;
 };
 
 struct Transport {
-    bool timed;  // frames kept apart by silence, replies judged on a line with wire time
+    bool timed;   // frames kept apart by silence
+    bool drains;  // after a failed exchange, waits out a late reply before the next request
 };
-constexpr Transport kRtu{true}, kModbusTcp{false};
+// A probe of many candidates drains nothing: a late reply names another address than the
+// next candidate's, and a probe costs only the request, the timeout and the silence.
+constexpr Transport kRtu{true, true}, kRtuProbe{true, false}, kModbusTcp{false, false};
 
 // timeoutMs 0: the wire time of request and reply plus 100 ms.
 std::unique_ptr<IExchange> MakeExchange(IPollLine& line, Transport transport, int baud,

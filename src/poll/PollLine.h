@@ -12,6 +12,8 @@ class IPollLine {
   public:
     virtual ~IPollLine() = default;
     virtual PortStatus Open() = 0;
+    // Reopens the port with other line settings (a meter moved to them).
+    virtual PortStatus SetLine(const LineSettings& settings) = 0;
     virtual void Close() = 0;
     virtual PortStatus Send(const ByteBlock& bytes) = 0;
     virtual PortStatus DropInput() = 0;

@@ -18,6 +18,11 @@ class SerialPollLine : public IPollLine {
 
     PortStatus Open() override { return m_device.Open(m_path, m_settings); }
     void Close() override { m_device.Close(); }
+    PortStatus SetLine(const LineSettings& settings) override {
+        m_settings = settings;
+        Close();
+        return Open();
+    }
     PortStatus Send(const ByteBlock& bytes) override { return m_device.Write(bytes); }
 
     PortStatus DropInput() override {

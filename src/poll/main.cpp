@@ -9,7 +9,6 @@
 #include <cstdio>
 
 #include "base/Clock.h"
-#include "base/Parse.h"
 #include "poll/PollOptions.h"
 #include "poll/out/Mqtt.h"
 #include "poll/out/Prometheus.h"
@@ -22,14 +21,6 @@ namespace {
 std::atomic<bool> g_stop{false};
 void OnSignal(int) {
     g_stop = true;
-}
-
-// COMn as the console names it; anything else is a device path or a network port name.
-std::string DevicePath(const std::string& port) {
-    std::string why;
-    const bool com = port.compare(0, 3, "COM") == 0 || port.compare(0, 3, "com") == 0;
-    const auto n = com ? ParseNumber(port.substr(3), 0, 999, why) : std::nullopt;
-    return n ? SystemPortDevice(int(*n)) : port;
 }
 
 void Say(const std::string& text) {
@@ -95,7 +86,7 @@ int main(int argc, char** argv) {
     if (!options) Refuse(error);
     const PollOptions& o = *options;
 
-    const std::string path = DevicePath(o.port);
+    const std::string path = PortPath(o.port);
     if (path.empty()) Refuse("--port: " + o.port + " names no device");
     QtAnyPortDevice device;
     SystemClock clock;

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <tuple>
 
+#include "base/Parse.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -91,4 +93,11 @@ std::optional<std::string> ProcessEnv(const std::string& name) {
 
 std::string SystemPortDevice(int n) {
     return ResolvePortDevice(n, ProcessEnv, ScanSerialDevices());
+}
+
+std::string PortPath(const std::string& port) {
+    std::string why;
+    const bool com = port.compare(0, 3, "COM") == 0 || port.compare(0, 3, "com") == 0;
+    const auto n = com ? ParseNumber(port.substr(3), 0, 999, why) : std::nullopt;
+    return n ? SystemPortDevice(int(*n)) : port;
 }

@@ -41,3 +41,7 @@ std::optional<std::string> ProcessEnv(const std::string& name);
 
 // The whole rule over the real system.
 std::string SystemPortDevice(int n);
+
+// The device a tool's --port names: COMn as the console names it; anything else (a device
+// path, a by-id link, a network port name) as it stands. Empty for a COM number below 1.
+std::string PortPath(const std::string& port);

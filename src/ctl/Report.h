@@ -1,0 +1,47 @@
+// What kx880-ctl says: a meter's settings as its parameter block holds them and where it
+// answered, each write with its read-back, and what became of a meter; as a table on a
+// terminal or as JSON lines.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "serial/LineSettings.h"
+
+// The settings of a meter, from the 38 data bytes of its parameter block.
+struct MeterSettingsRead {
+    uint8_t address;
+    uint16_t wiring, parityCode, baudCode, urgFlag, exponent, pt, ct, classCode;
+};
+MeterSettingsRead DecodeSettings(const uint8_t* d);
+
+// The console's line settings for a rate and a parity code (0 none, 1 odd, 2 even): no
+// parity runs with 2 stop bits, odd or even with 1.
+LineSettings ConsoleLine(int baud, int parityCode);
+const char* ParityName(int parityCode);  // "none", "odd", "even"
+
+// Where a meter answered.
+struct Place {
+    int address;
+    int baud;
+    int parityCode;
+};
+
+class Report {
+  public:
+    explicit Report(bool jsonl) : m_jsonl(jsonl) {}
+    void Meter(const Place& at, const std::optional<MeterSettingsRead>& s);
+    // One setting written: old and new value, whether reading back showed the new one.
+    void Written(const Place& at, const char* setting, long oldValue, long newValue, bool verified,
+                 const std::string& detail);
+    void Status(int address, const std::string& status, const std::string& detail = "");
+    void WouldWrite(int address, const char* setting, const std::string& frameHex);
+
+  private:
+    void Line(const std::string& text);
+    bool m_jsonl;
+    bool m_header = false;
+};
+
+std::string Hex(const uint8_t* bytes, size_t n);
