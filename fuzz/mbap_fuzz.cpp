@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         while (auto reply = stream.Next())
             if (reply->pdu.empty() || reply->pdu.size() > kMaxPdu) __builtin_trap();
     }
-    const Bytes rtu(data, data + size);
+    const ByteBlock rtu(data, data + size);
     if (auto mbap = RtuToMbap(rtu, 7)) {
         MbapStream back;
         back.Feed(mbap->data(), mbap->size());
