@@ -3,6 +3,7 @@
 #include <getopt.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,6 +43,9 @@ const char kUsage[] =
     "                     many independent meters on the one line, each with its own values\n"
     "  --baud N           the meter's baud rate: 1200, 2400, 4800, 9600, 19200 (default 9600)\n"
     "  --parity P         the meter's parity: none, odd, even (default none)\n"
+    "                     (stop bits as the console sets them: 2 with none, 1 with odd/even)\n"
+    "  --line ADDR:BAUD:PARITY  the meter at ADDR (one of --address) on its own baud rate\n"
+    "                     and parity instead of --baud and --parity; may be repeated\n"
     "  --pt N --ct N      PT and CT ratios, 1-65535 (default 1)\n"
     "  --wiring N         wiring-mode code, 0-5 (default 0)\n"
     "  --class N          accuracy-class register (default 0)\n"
@@ -94,9 +98,16 @@ struct RegisterSet {
     uint16_t value;
 };
 
+struct MeterLine {
+    int address;
+    int baud;
+    int parityCode;  // 0 none, 1 odd, 2 even
+};
+
 struct Options {
     std::vector<uint8_t> addresses{1};
     std::vector<RegisterSet> sets;
+    std::vector<MeterLine> lines;
     int muteAddress = -1;
     int tcpPort = -1;  // -1: a pseudo-terminal
     bool modbusTcp = false;
@@ -112,18 +123,33 @@ uint16_t Word(const char* option, const char* text, long min, long max) {
     return static_cast<uint16_t>(Number(option, text, min, max));
 }
 
-void SetBaud(const char* text, MeterModel& m) {
-    const long b = Number("baud", text, 1200, 19200);
+int BaudNamed(const char* option, const std::string& text) {
+    const long b = Number(option, text.c_str(), 1200, 19200);
     if (b != 1200 && b != 2400 && b != 4800 && b != 9600 && b != 19200)
-        Die("--baud: " + std::string(text) + " is not one of 1200, 2400, 4800, 9600, 19200");
-    m.SetBaud(static_cast<int>(b));
+        Die("--" + std::string(option) + ": " + text +
+            " is not one of 1200, 2400, 4800, 9600, 19200");
+    return static_cast<int>(b);
 }
 
-void SetParity(const char* text, MeterModel& m) {
-    const std::string p = text;
+int ParityNamed(const char* option, const std::string& p) {
     if (p != "none" && p != "odd" && p != "even")
-        Die("--parity: \"" + p + "\" is not none, odd or even");
-    m.SetParityCode(p == "none" ? 0 : p == "odd" ? 1 : 2);
+        Die("--" + std::string(option) + ": \"" + p + "\" is not none, odd or even");
+    return p == "none" ? 0 : p == "odd" ? 1 : 2;
+}
+
+void AddLine(const char* text, Options& o, MeterModel&) {
+    const auto parts = Split(text, ':');
+    if (parts.size() != 3 || std::count(text, text + std::strlen(text), ':') != 2)
+        Die("--line: expected ADDR:BAUD:PARITY, got \"" + std::string(text) + "\"");
+    o.lines.push_back({int(Number("line", parts[0].c_str(), 0, 255)), BaudNamed("line", parts[1]),
+                       ParityNamed("line", parts[2])});
+}
+
+// After all options: --address may come after --line.
+void CheckLines(const Options& o) {
+    for (const MeterLine& l : o.lines)
+        if (std::find(o.addresses.begin(), o.addresses.end(), l.address) == o.addresses.end())
+            Die("--line: no meter at " + std::to_string(l.address) + " in --address");
 }
 
 void AddSet(const char* text, Options& o, MeterModel& m) {
@@ -175,8 +201,10 @@ const OptionRule kRules[] = {
          o.tcpPort = Word("modbus-tcp", v, 0, 65535), o.modbusTcp = true;
      }},
     {"address", true, [](const char* v, Options& o, MeterModel&) { SetAddresses(v, o); }},
-    {"baud", true, [](const char* v, Options&, MeterModel& m) { SetBaud(v, m); }},
-    {"parity", true, [](const char* v, Options&, MeterModel& m) { SetParity(v, m); }},
+    {"baud", true, [](const char* v, Options&, MeterModel& m) { m.SetBaud(BaudNamed("baud", v)); }},
+    {"parity", true,
+     [](const char* v, Options&, MeterModel& m) { m.SetParityCode(ParityNamed("parity", v)); }},
+    {"line", true, AddLine},
     {"pt", true, [](const char* v, Options&, MeterModel& m) { m.SetPt(Word("pt", v, 1, 65535)); }},
     {"ct", true, [](const char* v, Options&, MeterModel& m) { m.SetCt(Word("ct", v, 1, 65535)); }},
     {"wiring", true,
@@ -224,6 +252,7 @@ Options Parse(int argc, char** argv, MeterModel& model) {
         kRules[c - 1].apply(optarg, o, model);
     }
     if (optind < argc) Die(std::string("unexpected argument \"") + argv[optind] + "\"");
+    CheckLines(o);
     return o;
 }
 
@@ -235,6 +264,9 @@ void AddMeters(Bus& bus, const MeterModel& common, const Options& o) {
         SimMeter& meter = bus.Add(common, o.addresses[k], o.seed + static_cast<uint32_t>(k));
         MeterModel& model = bus.Model(k);
         model.SetVariant(static_cast<int>(k));
+        for (const MeterLine& l : o.lines)  // its own line; later --line wins
+            if (l.address == o.addresses[k])
+                model.SetBaud(l.baud), model.SetParityCode(l.parityCode);
         for (const RegisterSet& s : o.sets)
             if (s.address < 0 || s.address == o.addresses[k]) model.SetMeasurement(s.reg, s.value);
         meter.sendsStatusBytes = o.statusBytes;
@@ -261,7 +293,8 @@ int main(int argc, char** argv) {
 
     std::string error;
     if (o.tcpPort >= 0) {
-        // The gateway keeps the line settings it was set up with: those the meters start with.
+        // The gateway keeps the line settings it was set up with, --baud and --parity: a meter
+        // on a --line of its own is out of its reach, as on a real bus.
         TcpEnd end(model.Line());
         if (!end.Listen(o.tcpPort, error)) Die(error);
         std::printf("%s://127.0.0.1:%d\n", o.modbusTcp ? "modbus-tcp" : "tcp", end.Port());

@@ -3,8 +3,15 @@
 written the moment its request has been read. pymodbus 3.0 serves every address itself;
 libmodbus 3.1 (through ctypes) serves one address a context, so several of them hang on a
 byte hub that copies every byte to every other end, as RS-485 does.
-Usage: peer_slaves.py pymodbus|libmodbus DEVICE BAUD PARITY ADDR[,ADDR...] [ADDR:]REG=VALUE...
+Usage: peer_slaves.py [--mirror] pymodbus|libmodbus DEVICE BAUD PARITY ADDR[,ADDR...]
+                      [ADDR:]REG=VALUE...
 PARITY is N, E or O (2 stop bits with N). Prints "ready" once it serves.
+--refuse=REG (pymodbus): a write that touches REG gets exception 02, as a meter refusing it.
+--mirror: a write (function 6 or 16) goes where the meter puts it, so that a tool reading its
+settings back from the parameter block sees them: wiring code 0x0002 to 0x0301, PT 0x000E to
+0x0307, CT 0x0012 to 0x0309, class 0x0022 to 0x0310, setting block A 0x0028-0x002B to
+0x0328-0x032B, and the address 0x0000 to 0x0300, the slave moving to it (1-247) after its
+reply. The baud-rate and parity codes (0x0008, 0x0006) are only stored: the line stays.
 """
 import ctypes
 import logging
@@ -14,11 +21,17 @@ import sys
 import threading
 import time
 
-kind, device, baud, parity = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
-addresses = [int(a) for a in sys.argv[5].split(",")]
+refuse = {int(a.split("=")[1], 0) for a in sys.argv[1:] if a.startswith("--refuse=")}
+args = [a for a in sys.argv[1:] if a != "--mirror" and not a.startswith("--refuse=")]
+mirror = "--mirror" in sys.argv
+kind, device, baud, parity = args[0], args[1], int(args[2]), args[3]
+addresses = [int(a) for a in args[4].split(",")]
 stop_bits = 2 if parity == "N" else 1
 registers = {a: [0] * 0x400 for a in addresses}
-for item in sys.argv[6:]:
+# Under --mirror: a written register and where the meter shows it in its parameter block.
+MIRRORS = {0x0000: 0x0300, 0x0002: 0x0301, 0x000E: 0x0307, 0x0012: 0x0309, 0x0022: 0x0310,
+           0x0028: 0x0328, 0x0029: 0x0329, 0x002A: 0x032A, 0x002B: 0x032B}
+for item in args[5:]:
     where, value = item.split("=")
     owner, _, reg = where.rpartition(":")
     for a in ([int(owner)] if owner else addresses):
@@ -31,10 +44,38 @@ def serve_pymodbus():
     from pymodbus.framer.rtu_framer import ModbusRtuFramer
     from pymodbus.server import StartSerialServer
     logging.basicConfig(level=logging.ERROR)
-    slaves = {a: ModbusSlaveContext(hr=ModbusSequentialDataBlock(0, registers[a]),
-                                    zero_mode=True) for a in addresses}
+
+    class MeterBlock(ModbusSequentialDataBlock):
+        """Holding registers that take a write as the meter does (--mirror)."""
+
+        def setValues(self, address, values):  # pylint: disable=invalid-name
+            super().setValues(address, values)
+            for reg, value in enumerate(values if isinstance(values, list) else [values],
+                                        address):
+                if reg in MIRRORS:
+                    super().setValues(MIRRORS[reg], [value])
+                if reg == 0x0000:
+                    move(self, value)
+
+    def move(block, new):
+        # The request has found its slave already and the reply goes out under the request's
+        # address, so the slave answers at the new one from the next request on.
+        old = next(a for a, slave in server if slave.store["h"] is block)
+        if new != old and 1 <= new <= 247:
+            server[new] = server[old]
+            del server[old]
+
+    class Slave(ModbusSlaveContext):
+        def validate(self, fc_as_hex, address, count=1):
+            if fc_as_hex in (6, 16) and refuse & set(range(address, address + count)):
+                return False
+            return super().validate(fc_as_hex, address, count)
+
+    block = MeterBlock if mirror else ModbusSequentialDataBlock
+    slaves = {a: Slave(hr=block(0, registers[a]), zero_mode=True) for a in addresses}
+    server = ModbusServerContext(slaves=slaves, single=False)
     print("ready", flush=True)
-    StartSerialServer(context=ModbusServerContext(slaves=slaves, single=False),
+    StartSerialServer(context=server,
                       framer=ModbusRtuFramer, port=device, baudrate=baud, parity=parity,
                       stopbits=stop_bits, bytesize=8)
 
@@ -62,8 +103,36 @@ def libmodbus_slave(lib, path, address):
         n = lib.modbus_receive(ctx, query)
         if n > 0:
             lib.modbus_reply(ctx, query, n, mapping)
+            if mirror:
+                address = mirror_write(lib, ctx, query.raw[:n], mapping.contents, address)
         elif n < 0:
             time.sleep(0.01)  # a CRC error or the master gone: listen again
+
+
+def written(q):
+    """The registers a write request that libmodbus carries out sets, or none."""
+    if q[1] == 6:
+        start, count = q[2] << 8 | q[3], 1
+    elif q[1] == 16 and len(q) >= 7:
+        start, count = q[2] << 8 | q[3], q[4] << 8 | q[5]
+        if not 1 <= count <= 123 or q[6] != 2 * count:
+            return range(0)
+    else:
+        return range(0)
+    return range(start, start + count) if start + count <= 0x400 else range(0)
+
+
+def mirror_write(lib, ctx, query, mapping, address):
+    """After the reply (--mirror): the parameter block follows the write, and a new address
+    is the one the slave answers at from now on. The mapping is the registers themselves."""
+    tab = mapping.tab_registers
+    for reg in written(query):
+        if reg in MIRRORS:
+            tab[MIRRORS[reg]] = tab[reg]
+        if reg == 0x0000 and tab[reg] != address and 1 <= tab[reg] <= 247:
+            address = tab[reg]
+            lib.modbus_set_slave(ctx, address)
+    return address
 
 
 def hub(bus_fd, slave_fds):
