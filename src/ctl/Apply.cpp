@@ -16,12 +16,14 @@ Target Differences(const PlanRow& row, const MeterSettingsRead& s, const Bus& bu
     return t;
 }
 
-// Meters answering at the bus's settings that the plan does not name.
-void ReportUnplanned(Bus& bus, const std::vector<PlanRow>& plan) {
-    for (int a = 1; a <= 255 && !bus.stop; ++a) {
+// Meters answering at the bus's settings that the plan does not name, among candidates.
+void ReportUnplanned(Bus& bus, const std::vector<PlanRow>& plan,
+                     const std::vector<uint8_t>& candidates) {
+    for (uint8_t a : candidates) {
+        if (bus.stop) return;
         if (std::any_of(plan.begin(), plan.end(), [&](const PlanRow& r) { return r.address == a; }))
             continue;
-        const ExchangeResult x = bus.Probe(uint8_t(a));
+        const ExchangeResult x = bus.Probe(a);
         if (x.outcome == Outcome::Ok || x.outcome == Outcome::Exception)
             bus.report.Status(a, "answers but is not in the plan");
     }
@@ -48,6 +50,6 @@ int RunApply(Bus& bus, const CtlOptions& o, const std::vector<PlanRow>& plan) {
         all = Change(bus, row.address, *s, t, o.yes) && all;
         if (bus.Baud() != baud || bus.ParityCode() != parity) bus.MoveTo(baud, parity);
     }
-    ReportUnplanned(bus, plan);
+    ReportUnplanned(bus, plan, o.addresses);
     return all && !bus.stop ? 0 : 1;
 }

@@ -28,7 +28,10 @@ void AddOptions(QCommandLineParser& p) {
          "port"},
         {"baud", "Baud rate(s): 1200, 2400, 4800, 9600, 19200; scan: a list or all.", "rate"},
         {"parity", "Parity: none, odd, even; scan: a list or all.", "parity"},
-        {"address", "Addresses, 1-255: 1,3,5-8 (scan: default 1-255).", "list"},
+        {"address",
+         "Addresses, 1-255: 1,3,5-8 (scan, and apply's search for meters not in "
+         "the plan: default 1-255).",
+         "list"},
         {"first", "scan: stop at the first meter found."},
         {"timeout", "Reply timeout in ms (scan: a one-register reply's wire time + 50).", "ms"},
         {"format", "Output: table (default on a terminal) or jsonl.", "format"},
