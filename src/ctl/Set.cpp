@@ -6,6 +6,13 @@
 
 namespace {
 
+// The rate a baud-rate code stands for; -1 for a code outside the table.
+long BaudOfCode(uint16_t code) {
+    for (const BaudRate& r : kBaudRates)
+        if (r.code == code) return r.baud;
+    return -1;
+}
+
 // One write of the series: which setting, its register, its old and new value.
 struct Step {
     const char* name;
@@ -26,9 +33,7 @@ std::vector<Step> Series(const MeterSettingsRead& s, const Target& t) {
     add("ct", kRegCt, true, s.ct, t.ct);
     add("wiring", kRegWiring, false, s.wiring, t.wiring);
     add("address", kRegAddress, false, s.address, t.address);
-    const BaudRate* old = std::find_if(std::begin(kBaudRates), std::end(kBaudRates),
-                                       [&](const BaudRate& r) { return r.code == s.baudCode; });
-    add("baud", kRegBaud, false, old == std::end(kBaudRates) ? -1 : old->baud, t.baud);
+    add("baud", kRegBaud, false, BaudOfCode(s.baudCode), t.baud);
     add("parity", kRegParity, false, s.parityCode, t.parityCode);
     return out;
 }
@@ -48,7 +53,7 @@ long ReadBack(const MeterSettingsRead& s, const Step& step) {
         case kRegAddress:
             return s.address;
         case kRegBaud:
-            return BaudRateOf(int32_t(step.newValue))->code == s.baudCode ? step.newValue : -1;
+            return BaudOfCode(s.baudCode);
         default:
             return s.parityCode;
     }

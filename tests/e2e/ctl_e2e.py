@@ -143,6 +143,11 @@ class Commissioning(ProcessTest):
         self.assertRegex(rows[0]["detail"], r"refused: exception code 2")
         rc, rows, _ = ctl("get", "--port", a, "--address", "33")
         self.assertEqual(rc, 0)
+        # This slave only stores a new baud rate; its parameter block keeps code 0 (1200).
+        rc, rows, err = ctl("set", "--port", a, "--address", "7", "--new-baud", "4800", "--yes")
+        self.assertEqual(rc, 1, err)
+        self.assertEqual((rows[0]["setting"], rows[0]["verified"]), ("baud", False))
+        self.assertEqual(rows[0]["detail"], "reads back 1200")
 
 
 if __name__ == "__main__":
