@@ -7,6 +7,7 @@
 #include "ctl/Report.h"
 #include "modbus/AddressList.h"
 #include "modbus/MeterSettings.h"
+#include "poll/PollOptions.h"
 
 namespace {
 
@@ -154,10 +155,7 @@ std::optional<CtlOptions> ParseCtlOptions(const std::vector<std::string>& args,
                                           bool stdoutIsTerminal, std::string& error) {
     QCommandLineParser p;
     AddOptions(p);
-    QStringList list;
-    for (const auto& a : args) list << QString::fromStdString(a);
-    if (!p.parse(list)) return error = p.errorText().toStdString(), std::nullopt;
-    if (p.isSet("help")) p.showHelp(0);
+    if (!ParseArguments(p, args, error)) return std::nullopt;
     CtlOptions o;
     const In in{p, error};
     if (!ParseCommand(p, o, error) || !ParseBus(in, o) || !ParseSettings(in, o))

@@ -121,6 +121,15 @@ bool ParseMqtt(QCommandLineParser& p, MqttOptions& m, std::string& error) {
 
 }  // namespace
 
+bool ParseArguments(QCommandLineParser& p, const std::vector<std::string>& args,
+                    std::string& error) {
+    QStringList list;
+    for (const auto& a : args) list << QString::fromStdString(a);
+    if (!p.parse(list)) return error = p.errorText().toStdString(), false;
+    if (p.isSet("help")) p.showHelp(0);
+    return true;
+}
+
 std::string BusNameFromPort(const std::string& port) {
     std::string base = port.substr(port.find_last_of('/') + 1);
     std::string out;
@@ -132,13 +141,7 @@ std::optional<PollOptions> ParsePollOptions(const std::vector<std::string>& args
                                             bool stdoutIsTerminal, std::string& error) {
     QCommandLineParser p;
     AddOptions(p);
-    QStringList list;
-    for (const auto& a : args) list << QString::fromStdString(a);
-    if (!p.parse(list)) {
-        error = p.errorText().toStdString();
-        return std::nullopt;
-    }
-    if (p.isSet("help")) p.showHelp(0);
+    if (!ParseArguments(p, args, error)) return std::nullopt;
     if (!p.positionalArguments().isEmpty()) {
         error = "unexpected argument \"" + p.positionalArguments().first().toStdString() + "\"";
         return std::nullopt;

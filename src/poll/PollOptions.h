@@ -26,6 +26,12 @@ struct PollOptions {
 std::optional<PollOptions> ParsePollOptions(const std::vector<std::string>& args,
                                             bool stdoutIsTerminal, std::string& error);
 
+// The arguments by the options the parser knows; --help prints them and exits. False and
+// the parser's own words in error for an unknown option or a missing value.
+class QCommandLineParser;
+bool ParseArguments(QCommandLineParser& p, const std::vector<std::string>& args,
+                    std::string& error);
+
 // The name of a bus from its port: "COM1", "ttyUSB0", "usb-FTDI_..."; letters, digits,
 // '-' and '_' only, so that it can stand in topics and labels.
 std::string BusNameFromPort(const std::string& port);
