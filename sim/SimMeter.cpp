@@ -19,9 +19,13 @@ LineFault SimMeter::NextFault() {
         m_injected.pop_front();
         return f;
     }
-    if (m_faultRate > 0 && std::uniform_real_distribution<>(0, 1)(m_rng) < m_faultRate)
+    if (m_faultRate > 0 && std::uniform_real_distribution<>(0, 1)(m_rng) < m_faultRate) {
+        if (!m_faultKinds.empty())  // only the kinds asked for
+            return m_faultKinds[std::uniform_int_distribution<size_t>(
+                0, m_faultKinds.size() - 1)(m_rng)];
         return static_cast<LineFault>(
             std::uniform_int_distribution<>(1, kLineFaultCount - 1)(m_rng));
+    }
     return LineFault::None;
 }
 

@@ -23,9 +23,8 @@ void ReportUnplanned(Bus& bus, const std::vector<PlanRow>& plan,
         if (bus.stop) return;
         if (std::any_of(plan.begin(), plan.end(), [&](const PlanRow& r) { return r.address == a; }))
             continue;
-        const ExchangeResult x = bus.Probe(a);
-        if (x.outcome == Outcome::Ok || x.outcome == Outcome::Exception)
-            bus.report.Status(a, "answers but is not in the plan");
+        std::string lost;
+        if (bus.Probe(a, lost)) bus.report.Status(a, "answers but is not in the plan");
     }
 }
 

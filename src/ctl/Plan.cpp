@@ -63,7 +63,11 @@ std::optional<std::vector<PlanRow>> ParsePlan(const std::string& text, std::stri
         const auto cells = Cells(line);
         if (cells.empty() || (cells.size() == 1 && cells[0].empty())) continue;
         if (at.empty()) {
-            for (size_t k = 0; k < cells.size(); ++k) at[cells[k]] = k;
+            for (size_t k = 0; k < cells.size(); ++k)
+                if (!at.emplace(cells[k], k).second)
+                    return error = "line " + std::to_string(n) + ": column \"" + cells[k] +
+                                   "\" named twice",
+                           std::nullopt;
             for (const char* need : {"address", "pt", "ct", "wiring"})
                 if (!at.count(need))
                     return error = "line " + std::to_string(n) +

@@ -94,7 +94,7 @@ void Report::Meter(const Place& at, const std::optional<MeterSettingsRead>& s) {
                Pad(std::to_string(s->classCode), 6) + Pad(s->urgFlag == 1 ? "yes" : "no", 4) +
                std::to_string(s->exponent);
     else
-        row += "(answers with an exception: settings not readable)";
+        row += "(answers, but its settings cannot be read)";
     Line(row);
 }
 

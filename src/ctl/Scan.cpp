@@ -21,8 +21,10 @@ void Progress(const Bus& bus, size_t done, size_t total, uint8_t candidate, int 
 int RunScan(Bus& bus, const CtlOptions& o) {
     int found = 0;
     size_t done = 0;
-    const size_t total = o.bauds.size() * o.parities.size() * o.addresses.size();
-    for (size_t s = 0; s < o.bauds.size() * o.parities.size() && !bus.stop; ++s) {
+    // Behind a network the server's own line settings govern the bus: one sweep.
+    const size_t settings = bus.Network() ? 1 : o.bauds.size() * o.parities.size();
+    const size_t total = settings * o.addresses.size();
+    for (size_t s = 0; s < settings && !bus.stop; ++s) {
         if (!bus.MoveTo(o.bauds[s / o.parities.size()], o.parities[s % o.parities.size()])) {
             std::fprintf(stderr, "kx880-ctl: the port cannot take %d bit/s\n", bus.Baud());
             continue;
@@ -33,12 +35,13 @@ int RunScan(Bus& bus, const CtlOptions& o) {
         for (uint8_t a : o.addresses) {
             if (bus.stop) break;
             Progress(bus, done++, total, a, found);
-            const ExchangeResult x = bus.Probe(a);
-            if (x.outcome == Outcome::PortLost) {
-                std::fprintf(stderr, "\nkx880-ctl: port lost: %s\n", x.detail.c_str());
+            std::string lost;
+            const bool hit = bus.Probe(a, lost);
+            if (!lost.empty()) {
+                std::fprintf(stderr, "\nkx880-ctl: port lost: %s\n", lost.c_str());
                 return found ? 0 : 1;
             }
-            if (x.outcome != Outcome::Ok && x.outcome != Outcome::Exception) continue;
+            if (!hit) continue;
             std::string why;
             const auto settings = bus.ReadSettings(a, why);
             if (isatty(STDERR_FILENO)) std::fprintf(stderr, "\r\x1b[K");
@@ -56,6 +59,7 @@ int RunScan(Bus& bus, const CtlOptions& o) {
 int RunGet(Bus& bus, const CtlOptions& o) {
     bool all = true;
     for (uint8_t a : o.addresses) {
+        if (bus.stop) return 1;
         std::string why;
         if (const auto s = bus.ReadSettings(a, why))
             bus.report.Meter({a, bus.Baud(), bus.ParityCode()}, s);

@@ -74,10 +74,16 @@ bool WriteAndVerify(Bus& bus, Place& at, const Step& step) {
     const ByteBlock frame =
         step.ratio ? RatioWriteFrame(uint8_t(at.address), step.reg, step.newValue)
                    : SettingWriteFrame(uint8_t(at.address), step.reg, RegisterValue(step));
+    std::string lost;
+    if (step.reg == kRegAddress && step.newValue != at.address &&
+        bus.Probe(uint8_t(step.newValue), lost))
+        return bus.report.Written(at, step.name, step.oldValue, step.newValue, false,
+                                  "another meter answers at " + std::to_string(step.newValue)),
+               false;
     const ExchangeResult x = bus.Write(frame);
     if (x.outcome == Outcome::Exception || x.outcome == Outcome::PortLost) {
-        bus.report.Written(at, step.name, step.oldValue, step.newValue, false,
-                           "refused: " + x.detail);
+        const std::string why = x.outcome == Outcome::PortLost ? "port lost: " : "refused: ";
+        bus.report.Written(at, step.name, step.oldValue, step.newValue, false, why + x.detail);
         return false;
     }
     const Place before = at;
@@ -123,7 +129,7 @@ int RunSet(Bus& bus, const CtlOptions& o) {
     const uint8_t address = o.addresses[0];
     std::string why;
     const auto old = bus.ReadSettings(address, why);
-    if (!old) return bus.report.Status(address, "does not answer", why), 1;
+    if (!old) return bus.report.Status(address, bus.stop ? "stopped" : "does not answer", why), 1;
     const Target t{o.pt, o.ct, o.wiring, o.newAddress, o.newBaud, o.newParity};
     return Change(bus, address, *old, t, o.yes) ? 0 : 1;
 }

@@ -9,6 +9,7 @@
 
 #include "base/Clock.h"
 #include "ctl/Commands.h"
+#include "serial/NetworkPort.h"
 #include "serial/PortNaming.h"
 #include "serial/qt/QtTcpDevice.h"
 
@@ -25,7 +26,7 @@ void OnSignal(int) {
 }
 
 // The plan, read and checked before anything is sent.
-std::vector<PlanRow> ReadPlan(const std::string& path, bool gateway) {
+std::vector<PlanRow> ReadPlan(const std::string& path, bool network) {
     std::ifstream in(path);
     if (!in) Refuse("--plan: cannot read " + path);
     std::stringstream text;
@@ -34,9 +35,9 @@ std::vector<PlanRow> ReadPlan(const std::string& path, bool gateway) {
     auto plan = ParsePlan(text.str(), error);
     if (!plan) Refuse("--plan: " + path + ": " + error);
     for (const PlanRow& r : *plan)
-        if (gateway && (r.baud || r.parityCode))
+        if (network && (r.baud || r.parityCode))
             Refuse("--plan: line " + std::to_string(r.line) +
-                   ": line settings behind a Modbus TCP gateway are the gateway's own");
+                   ": line settings behind a network port are the server's own");
     return *plan;
 }
 
@@ -51,13 +52,16 @@ int main(int argc, char** argv) {
     const CtlOptions& o = *options;
     const std::string path = PortPath(o.port);
     if (path.empty()) Refuse("--port: " + o.port + " names no device");
+    // Behind a device server or a gateway its own settings govern the bus: changing a
+    // meter's would lose it.
+    const bool network = IsNetworkPortName(path);
     const bool gateway = path.rfind("modbus-tcp://", 0) == 0;
-    if (gateway && (o.newBaud || o.newParity))
+    if (network && (o.newBaud || o.newParity))
         Refuse(
-            "--new-baud/--new-parity: behind a Modbus TCP gateway the line settings are the "
-            "gateway's own");
+            "--new-baud/--new-parity: behind a network port the line settings are the "
+            "server's own");
     const std::vector<PlanRow> plan =
-        o.command == Command::Apply ? ReadPlan(o.plan, gateway) : std::vector<PlanRow>{};
+        o.command == Command::Apply ? ReadPlan(o.plan, network) : std::vector<PlanRow>{};
 
     QtAnyPortDevice device;
     SystemClock clock;
@@ -73,8 +77,10 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
 
     Report report(o.jsonl);
-    Bus bus(*line, gateway, o.replyTimeoutMs, report, g_stop);
-    bus.MoveTo(o.bauds[0], o.parities[0]);
+    Bus bus(*line, network, gateway, o.replyTimeoutMs, report, g_stop);
+    if (!bus.MoveTo(o.bauds[0], o.parities[0]))
+        Refuse("cannot set " + o.port + " to " + std::to_string(o.bauds[0]) + " bit/s, " +
+               ParityName(o.parities[0]));
     switch (o.command) {
         case Command::Scan:
             return RunScan(bus, o);

@@ -57,6 +57,9 @@ class LineExchange : public IExchange {
         return Transact(frame, {frame[1], kWriteReplyLength, -1, 0});
     }
 
+    double QuietUntil() const override { return m_quietUntil; }
+    void KeepQuietUntil(double ms) override { m_quietUntil = std::max(m_quietUntil, ms); }
+
   private:
     struct Expected {
         uint8_t function;
@@ -98,7 +101,10 @@ class LineExchange : public IExchange {
             if (const int idx = FindReply(buf, address, e); idx >= 0)
                 return {Outcome::Ok, WithTrailer(ByteBlock(buf.begin() + idx, buf.end()), e), {}};
             if (const int exc = FindException(buf, address, e.function); exc >= 0)
-                return {Outcome::Exception, {}, "exception code " + std::to_string(buf[exc + 2])};
+                return {Outcome::Exception,
+                        {},
+                        "exception code " + std::to_string(buf[exc + 2]),
+                        buf[exc + 2]};
             if (m_line.NowMs() >= deadline) break;
         }
         // An echoing adapter hands back the request: that is not the meter speaking.

@@ -14,8 +14,9 @@ enum class Outcome { Ok, Timeout, BadFrame, Exception, PortLost };
 
 struct ExchangeResult {
     Outcome outcome;
-    ByteBlock frame;     // Ok: the reply and the trailer bytes behind it
-    std::string detail;  // what went wrong, for the health line
+    ByteBlock frame;            // Ok: the reply and the trailer bytes behind it
+    std::string detail;         // what went wrong, for the health line
+    uint8_t exceptionCode = 0;  // Exception: the code the slave (or a gateway) gave
 };
 
 struct ReadBlock {
@@ -29,6 +30,10 @@ class IExchange {
     virtual ExchangeResult Read(uint8_t address, const ReadBlock& block) = 0;
     // A write request (function 6 or 16) and the meter's reply to it.
     virtual ExchangeResult Write(const ByteBlock& frame) = 0;
+    // Until when the line must stay silent before the next request; another exchange on
+    // the same line takes it over.
+    virtual double QuietUntil() const = 0;
+    virtual void KeepQuietUntil(double ms) = 0;
 };
 
 struct Transport {

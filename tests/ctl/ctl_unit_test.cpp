@@ -24,6 +24,7 @@ TEST(SitePlan, RowsByColumnNameAndMalformedRowsByLine) {
     for (const Bad& b : std::initializer_list<Bad>{
              {"", "empty"},
              {"address,pt,ct\n1,1,1\n", "line 1"},
+             {"address,address,pt,ct,wiring\n3,3,1,1\n", "named twice"},
              {"address,pt,ct,wiring\n1,1,1,0\n0,1,1,0\n", "line 3"},
              {"address,pt,ct,wiring\n256,1,1,0\n", "line 2"},
              {"address,pt,ct,wiring\n1,64001,1,0\n", "line 2"},

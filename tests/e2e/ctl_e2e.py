@@ -55,6 +55,11 @@ class Commissioning(ProcessTest):
 
     def test_set_and_apply_verify_by_read_back_and_move_the_meter(self):
         self.sim("--address", "3,17")
+        # An address another meter holds is never written: two meters would share it.
+        rc, rows, err = ctl("set", "--port", self.link, "--address", "17", "--new-address", "3",
+                            "--yes")
+        self.assertEqual((rc, rows[0]["verified"], rows[0]["detail"]),
+                         (1, False, "another meter answers at 3"), err)
         rc, rows, err = ctl("set", "--port", self.link, "--address", "17", "--pt", "200",
                             "--ct", "10", "--wiring", "5", "--new-address", "18",
                             "--new-baud", "4800", "--new-parity", "even", "--yes")
@@ -84,6 +89,16 @@ class Commissioning(ProcessTest):
         self.assertEqual(by[(9, "does not answer")]["detail"], "no reply")
         rc, rows, _ = ctl("get", "--port", self.link, "--address", "3")
         self.assertEqual(rows[0]["pt"], 50)
+
+    def test_behind_a_gateway_one_sweep_and_no_line_changes(self):
+        p = self.spawn([SIM, "--address", "3", "--modbus-tcp", "0"], stdout=subprocess.PIPE)
+        url = p.stdout.readline().decode().strip()
+        p.stdout.close()
+        rc, found, err = ctl("scan", "--port", url, "--address", "1-5")
+        self.assertEqual((rc, [m["address"] for m in found]), (0, [3]), err)
+        out = subprocess.run([CTL, "set", "--port", url, "--address", "3", "--new-baud", "4800",
+                              "--yes"], capture_output=True, text=True, timeout=10)
+        self.assertEqual(out.returncode, 2, out.stderr)
 
     def test_bad_input_exits_2_and_sends_nothing(self):
         self.sim("--address", "1")

@@ -100,7 +100,7 @@ class PollerOnSim(unittest.TestCase):
     def test_faults_never_give_wrong_values(self):
         self.sim(*meter_args(), "--faults", "bad-crc,late,noise-before,other-address,split",
                  "--fault-rate", "0.4", "--seed", "7")
-        out = poll("--port", self.link, "--address", "1-3", "--count", "15", "--format", "jsonl")
+        out = poll("--port", self.link, "--address", "1-3", "--count", "20", "--format", "jsonl")
         self.assertEqual(out.returncode, 0, out.stderr)
         lines = [json.loads(l) for l in out.stdout.splitlines()]
         self.assertGreater(len(lines), 10)
