@@ -6,10 +6,11 @@ Usage: ctl_e2e.py KX880_CTL KX880_SIM
 """
 import json
 import os
-import re
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 from e2e_util import ProcessTest, read, wait_for
@@ -89,6 +90,26 @@ class Commissioning(ProcessTest):
         self.assertEqual(by[(9, "does not answer")]["detail"], "no reply")
         rc, rows, _ = ctl("get", "--port", self.link, "--address", "3")
         self.assertEqual(rows[0]["pt"], 50)
+
+    def test_sigint_ends_a_scan_with_what_it_found_and_a_set_after_its_write(self):
+        self.sim("--address", "2", "--baud", "1200")
+        args = ["--port", self.link, "--baud", "1200", "--parity", "none", "--format", "jsonl"]
+        p = subprocess.Popen([CTL, "scan"] + args, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True)
+        time.sleep(1.5)  # meter 2 found, the others still to come (about 56 s)
+        p.send_signal(signal.SIGINT)
+        out, err = p.communicate(timeout=10)
+        self.assertEqual(p.returncode, 0, err)
+        self.assertEqual([json.loads(l)["address"] for l in out.splitlines()], [2])
+        self.assertIn("before the scan was stopped", err)
+        p = subprocess.Popen([CTL, "set", "--address", "2", "--pt", "7", "--ct", "8", "--wiring",
+                              "2", "--yes"] + args, stdout=subprocess.PIPE, text=True)
+        time.sleep(1.0)  # about 0.7 s a write with its read-back at 1200 bit/s
+        p.send_signal(signal.SIGINT)
+        rows = [json.loads(l) for l in p.communicate(timeout=10)[0].splitlines()]
+        self.assertEqual(p.returncode, 1)
+        self.assertLess(len(rows), 3, rows)
+        self.assertTrue(all(r["verified"] for r in rows), rows)
 
     def test_behind_a_gateway_one_sweep_and_no_line_changes(self):
         p = self.spawn([SIM, "--address", "3", "--modbus-tcp", "0"], stdout=subprocess.PIPE)
