@@ -71,8 +71,7 @@ struct In {
                     "\" is not a rate of the meter (1200, 2400, 4800, 9600, 19200)");
     }
     bool Parity(const char* name, const std::string& text, int& out) const {
-        for (int k = 0; k < 3; ++k)
-            if (text == ParityName(k)) return out = k, true;
+        if (const auto code = ParityCodeNamed(text)) return out = *code, true;
         return Fail(std::string("--") + name + ": \"" + text + "\" is not none, odd or even");
     }
     // A list (scan) or one value, with a default.

@@ -43,8 +43,7 @@ bool ReadRow(const std::map<std::string, size_t>& at, const std::vector<std::str
         row.baud = int(baud);
     }
     if (!cell("parity").empty()) {
-        for (int k = 0; k < 3; ++k)
-            if (cell("parity") == ParityName(k)) row.parityCode = k;
+        row.parityCode = ParityCodeNamed(cell("parity"));
         if (!row.parityCode)
             return error = "parity \"" + cell("parity") + "\" is not none, odd or even", false;
     }

@@ -40,21 +40,6 @@ MeterSettingsRead DecodeSettings(const uint8_t* d) {
             static_cast<uint16_t>(d[33])};
 }
 
-LineSettings ConsoleLine(int baud, int parityCode) {
-    LineSettings s;
-    s.baud = baud;
-    s.parity = parityCode == 1   ? LineSettings::Parity::Odd
-               : parityCode == 2 ? LineSettings::Parity::Even
-                                 : LineSettings::Parity::None;
-    s.stopBits = parityCode == 0 ? LineSettings::StopBits::Two : LineSettings::StopBits::One;
-    return s;
-}
-
-const char* ParityName(int parityCode) {
-    static const char* const names[] = {"none", "odd", "even"};
-    return parityCode >= 0 && parityCode < 3 ? names[parityCode] : "unknown";
-}
-
 std::string Hex(const uint8_t* bytes, size_t n) {
     std::string out;
     char b[4];

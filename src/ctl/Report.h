@@ -16,11 +16,6 @@ struct MeterSettingsRead {
 };
 MeterSettingsRead DecodeSettings(const uint8_t* d);
 
-// The console's line settings for a rate and a parity code (0 none, 1 odd, 2 even): no
-// parity runs with 2 stop bits, odd or even with 1.
-LineSettings ConsoleLine(int baud, int parityCode);
-const char* ParityName(int parityCode);  // "none", "odd", "even"
-
 // Where a meter answered.
 struct Place {
     int address;

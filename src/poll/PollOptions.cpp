@@ -160,15 +160,11 @@ std::optional<PollOptions> ParsePollOptions(const std::vector<std::string>& args
         return Fail(error, "--baud: " + std::to_string(*baud) +
                                " is not a rate of this bus (1200, 2400, 4800, 9600, 19200, 38400, "
                                "57600, 115200)");
-    o.line.baud = o.config.baud = static_cast<int>(*baud);
+    o.config.baud = static_cast<int>(*baud);
     const std::string parity = p.value("parity").toStdString();
-    if (parity == "none")
-        o.line.parity = LineSettings::Parity::None, o.line.stopBits = LineSettings::StopBits::Two;
-    else if (parity == "odd" || parity == "even")
-        o.line.parity = parity == "odd" ? LineSettings::Parity::Odd : LineSettings::Parity::Even,
-        o.line.stopBits = LineSettings::StopBits::One;
-    else
-        return Fail(error, "--parity: \"" + parity + "\" is not none, odd or even");
+    const auto parityCode = ParityCodeNamed(parity);
+    if (!parityCode) return Fail(error, "--parity: \"" + parity + "\" is not none, odd or even");
+    o.line = ConsoleLine(o.config.baud, *parityCode);
     std::string why;
     const auto addresses = ParseAddressList(p.value("address").toStdString(), 1, 255, why);
     if (!addresses)

@@ -63,3 +63,24 @@ std::string BuildSettingsText(int baud, int parity) {
     const char* tail = parity == 1 ? "O,8,1" : parity == 2 ? "E,8,1" : "N,8,2";
     return std::to_string(baud) + "," + tail;
 }
+
+LineSettings ConsoleLine(int baud, int parityCode) {
+    LineSettings s;
+    s.baud = baud;
+    s.parity = parityCode == 1   ? LineSettings::Parity::Odd
+               : parityCode == 2 ? LineSettings::Parity::Even
+                                 : LineSettings::Parity::None;
+    s.stopBits = parityCode == 0 ? LineSettings::StopBits::Two : LineSettings::StopBits::One;
+    return s;
+}
+
+const char* ParityName(int parityCode) {
+    static const char* const names[] = {"none", "odd", "even"};
+    return parityCode >= 0 && parityCode < 3 ? names[parityCode] : "unknown";
+}
+
+std::optional<int> ParityCodeNamed(const std::string& name) {
+    for (int k = 0; k < 3; ++k)
+        if (name == ParityName(k)) return k;
+    return std::nullopt;
+}
