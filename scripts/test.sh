@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs every test: once in a normal build, once under
 # AddressSanitizer and UndefinedBehaviorSanitizer, the poller's threads under
-# ThreadSanitizer, then a minute of fuzzing per target.
+# ThreadSanitizer, then half a minute of fuzzing per target (longer runs: docs/reliability.md).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/deps.sh"
@@ -24,5 +24,5 @@ echo "== thread sanitizer build (the poller, its outputs and their tests)"
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
     ctest --test-dir "$top/build-tsan" --output-on-failure -j 2
 
-echo "== fuzzing (libFuzzer, a minute per target)"
-"$top/scripts/fuzz.sh" "${KX880_FUZZ_SECONDS:-60}"
+echo "== fuzzing (libFuzzer, 30 s per target)"
+"$top/scripts/fuzz.sh" "${KX880_FUZZ_SECONDS:-30}"
