@@ -1,0 +1,22 @@
+#include "diagnose/Finding.h"
+
+const char* SeverityName(Severity s) {
+    switch (s) {
+        case Severity::Fault:
+            return "fault";
+        case Severity::Warning:
+            return "warning";
+        default:
+            return "info";
+    }
+}
+
+std::string PhaseList(const Finding& f) {
+    std::string out;
+    for (const std::string& p : f.phases) out += (out.empty() ? "" : ",") + p;
+    return out;
+}
+
+std::string FindingKey(const Finding& f) {
+    return f.code + ":" + PhaseList(f);
+}
