@@ -20,6 +20,24 @@ std::optional<long> ParseNumber(const std::string& text, long min, long max, std
     return v;
 }
 
+std::optional<double> ParseDecimal(const std::string& text, double min, double max,
+                                   std::string& error) {
+    const char* end = text.data() + text.size();
+    double v = 0;
+    // Digits and one point only: no sign, exponent, "inf" or "nan" slips through.
+    const bool plain = !text.empty() && text.find_first_not_of("0123456789.") == std::string::npos;
+    auto [stop, ec] = std::from_chars(text.data(), end, v, std::chars_format::fixed);
+    if (!plain || ec != std::errc() || stop != end || !(v >= min && v <= max)) {
+        char from[32], to[32];
+        const auto a = std::to_chars(from, from + sizeof from, min);
+        const auto b = std::to_chars(to, to + sizeof to, max);
+        error = "\"" + text + "\" is not a number from " + std::string(from, a.ptr) + " to " +
+                std::string(to, b.ptr);
+        return std::nullopt;
+    }
+    return v;
+}
+
 std::optional<HostPort> ParseHostPort(const std::string& text, HostPortRules rules,
                                       std::string& error) {
     std::string host = text;

@@ -10,6 +10,10 @@
 std::optional<long> ParseNumber(const std::string& text, long min, long max, std::string& error,
                                 int base = 10);
 
+// A decimal number from min to max: digits with at most one point ("230", "57.7").
+std::optional<double> ParseDecimal(const std::string& text, double min, double max,
+                                   std::string& error);
+
 struct HostPort {
     std::string host;  // a name, an IPv4 address, or an IPv6 address without brackets
     uint16_t port;

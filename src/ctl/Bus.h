@@ -32,6 +32,10 @@ class Bus {
     // The meter's settings from its parameter block; nothing and why when it does not answer.
     std::optional<MeterSettingsRead> ReadSettings(uint8_t address, std::string& why);
     ExchangeResult Write(const ByteBlock& frame) { return Use(*m_exchange).Write(frame); }
+    ExchangeResult Read(uint8_t address, const ReadBlock& block) {
+        return Use(*m_exchange).Read(address, block);
+    }
+    double NowMs() { return m_line.NowMs(); }
 
     Report& report;
     const std::atomic<bool>& stop;

@@ -1,4 +1,4 @@
-// The four commands of kx880-ctl; each returns its exit status.
+// The commands of kx880-ctl; each returns its exit status.
 #pragma once
 
 #include <vector>
@@ -11,6 +11,7 @@ int RunScan(Bus& bus, const CtlOptions& o);
 int RunGet(Bus& bus, const CtlOptions& o);
 int RunSet(Bus& bus, const CtlOptions& o);
 int RunApply(Bus& bus, const CtlOptions& o, const std::vector<PlanRow>& plan);
+int RunDiagnose(Bus& bus, const CtlOptions& o);
 
 // What a meter is to become; a setting left out stays as it is.
 struct Target {

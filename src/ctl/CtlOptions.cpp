@@ -11,7 +11,7 @@
 
 namespace {
 
-const char* const kCommands[] = {"scan", "get", "set", "apply"};
+const char* const kCommands[] = {"scan", "get", "set", "apply", "diagnose"};
 // A scan tries the usual rates first.
 const std::vector<int> kScanBauds = {9600, 19200, 4800, 2400, 1200};
 const std::vector<int> kScanParities = {0, 2, 1};
@@ -20,10 +20,11 @@ void AddOptions(QCommandLineParser& p) {
     p.setApplicationDescription(
         "Commissioning of KX880 meters on one bus: scan finds every meter at any line setting,\n"
         "get reports known meters, set writes settings and verifies each by reading it back,\n"
-        "apply brings the meters of a site plan (CSV) to their settings. Only set and apply\n"
-        "write, and only with --yes.");
+        "apply brings the meters of a site plan (CSV) to their settings, diagnose checks each\n"
+        "meter's wiring and values over a window of readings (docs/diagnostics.md). Only set\n"
+        "and apply write, and only with --yes.");
     p.addHelpOption();
-    p.addPositionalArgument("command", "scan, get, set or apply");
+    p.addPositionalArgument("command", "scan, get, set, apply or diagnose");
     p.addOptions({
         {"port", "Serial port: COMn, a device path, tcp://HOST:PORT, modbus-tcp://HOST:PORT.",
          "port"},
@@ -44,6 +45,13 @@ void AddOptions(QCommandLineParser& p) {
         {"new-parity", "set: the meter's new parity.", "parity"},
         {"plan", "apply: CSV with the header address,pt,ct,wiring[,baud,parity].", "file"},
         {"yes", "set, apply: really write."},
+        {"seconds", "diagnose: how long to read each meter; a finding must hold throughout.",
+         "seconds", "10"},
+        {"nominal-voltage",
+         "diagnose: nominal voltage, primary side (phase; line in three-wire modes); default: "
+         "the nearest standard one.",
+         "volts"},
+        {"frequency", "diagnose: nominal frequency, 50 or 60; default: the nearer one.", "hz"},
     });
 }
 
@@ -95,12 +103,13 @@ struct In {
 
 bool ParseCommand(QCommandLineParser& p, CtlOptions& o, std::string& error) {
     const QStringList pos = p.positionalArguments();
-    if (pos.isEmpty()) return error = "give a command: scan, get, set or apply", false;
+    if (pos.isEmpty()) return error = "give a command: scan, get, set, apply or diagnose", false;
     if (pos.size() > 1)
         return error = "unexpected argument \"" + pos[1].toStdString() + "\"", false;
-    for (int k = 0; k < 4; ++k)
+    for (int k = 0; k < 5; ++k)
         if (pos[0].toStdString() == kCommands[k]) return o.command = Command(k), true;
-    return error = "\"" + pos[0].toStdString() + "\" is not scan, get, set or apply", false;
+    return error = "\"" + pos[0].toStdString() + "\" is not scan, get, set, apply or diagnose",
+           false;
 }
 
 bool ParseSettings(const In& in, CtlOptions& o) {
@@ -132,7 +141,8 @@ bool ParseBus(const In& in, CtlOptions& o) {
         !in.List("parity", kScanParities, scan, o.parities, 0, &In::Parity))
         return false;
     std::string why;
-    const bool needed = o.command == Command::Get || o.command == Command::Set;
+    const bool needed =
+        o.command == Command::Get || o.command == Command::Set || o.command == Command::Diagnose;
     if (!in.p.isSet("address") && needed) return in.Fail("--address is required");
     const auto list =
         ParseAddressList(in.p.isSet("address") ? in.Value("address") : "1-255", 1, 255, why);
@@ -148,6 +158,17 @@ bool ParseBus(const In& in, CtlOptions& o) {
     return true;
 }
 
+bool ParseDiagnose(const In& in, CtlOptions& o) {
+    for (const char* name : {"seconds", "nominal-voltage", "frequency"})
+        if (o.command != Command::Diagnose && in.p.isSet(name))
+            return in.Fail(std::string("--") + name + " is for diagnose only");
+    std::optional<long> seconds;
+    if (!in.Number("seconds", 0, 3600, seconds)) return false;
+    if (seconds) o.seconds = *seconds;
+    return ParseDiagnoseSettings(in.Value("nominal-voltage"), in.Value("frequency"), o.diagnose,
+                                 in.error);
+}
+
 }  // namespace
 
 std::optional<CtlOptions> ParseCtlOptions(const std::vector<std::string>& args,
@@ -157,7 +178,8 @@ std::optional<CtlOptions> ParseCtlOptions(const std::vector<std::string>& args,
     if (!ParseArguments(p, args, error)) return std::nullopt;
     CtlOptions o;
     const In in{p, error};
-    if (!ParseCommand(p, o, error) || !ParseBus(in, o) || !ParseSettings(in, o))
+    if (!ParseCommand(p, o, error) || !ParseBus(in, o) || !ParseSettings(in, o) ||
+        !ParseDiagnose(in, o))
         return std::nullopt;
     const std::string format = p.isSet("format")  ? in.Value("format")
                                : stdoutIsTerminal ? "table"

@@ -1,11 +1,13 @@
-// The command line of kx880-ctl: scan, get, set, apply.
+// The command line of kx880-ctl: scan, get, set, apply, diagnose.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <vector>
 
-enum class Command { Scan, Get, Set, Apply };
+#include "diagnose/Picture.h"
+
+enum class Command { Scan, Get, Set, Apply, Diagnose };
 
 struct CtlOptions {
     Command command = Command::Scan;
@@ -19,6 +21,8 @@ struct CtlOptions {
     double replyTimeoutMs = -1;  // -1: the default of the command
     std::optional<long> pt, ct, wiring, newAddress, newBaud, newParity;
     std::string plan;
+    long seconds = 10;  // diagnose: the window each finding must hold through
+    DiagnoseSettings diagnose;
 };
 
 // The options, or nothing with one line naming what is wrong in error.

@@ -4,7 +4,9 @@
 #include <QJsonObject>
 #include <cstdio>
 
+#include "diagnose/Checks.h"
 #include "modbus/MeterSettings.h"
+#include "poll/out/ReadingJson.h"
 
 namespace {
 
@@ -112,4 +114,33 @@ void Report::WouldWrite(int address, const char* setting, const std::string& fra
                              {"setting", setting},
                              {"would_write", QString::fromStdString(frameHex)}}));
     Line("meter " + std::to_string(address) + ": would write " + setting + ": " + frameHex);
+}
+
+void Report::Diagnosed(int address, const char* wiring, uint32_t pt, uint32_t ct, int readings,
+                       double seconds, const std::vector<Finding>& findings) {
+    const std::string over = std::to_string(readings) + " readings over " + Fixed(seconds, 1) +
+                             " s; " + wiring + ", PT " + std::to_string(pt) + ", CT " +
+                             std::to_string(ct);
+    if (m_jsonl) {
+        if (findings.empty()) return Status(address, "no findings", over);
+        for (const Finding& f : findings) {
+            QJsonObject o = FindingJson(f);
+            o.remove("since");
+            o.insert("address", address);
+            Line(Compact(o));
+        }
+        return;
+    }
+    Line("meter " + std::to_string(address) + ": " + over +
+         (findings.empty() ? ": no findings" : ""));
+    for (const Finding& f : findings) {
+        const std::string severity =
+            f.severity == Severity::Fault ? "FAULT" : SeverityName(f.severity);
+        Line("  " + Pad(severity, 8) + f.code + (f.phases.empty() ? "" : " " + PhaseList(f)) +
+             ": " + f.advice);
+        std::string numbers;
+        for (const auto& [name, value] : f.evidence)
+            numbers += (numbers.empty() ? "" : ", ") + name + " " + Fixed(value, 2);
+        Line("          " + numbers);
+    }
 }

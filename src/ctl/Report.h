@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "diagnose/Finding.h"
 #include "serial/LineSettings.h"
 
 // The settings of a meter, from the 38 data bytes of its parameter block.
@@ -32,6 +34,9 @@ class Report {
                  const std::string& detail);
     void Status(int address, const std::string& status, const std::string& detail = "");
     void WouldWrite(int address, const char* setting, const std::string& frameHex);
+    // A meter's findings from readings over seconds; none: "no findings".
+    void Diagnosed(int address, const char* wiring, uint32_t pt, uint32_t ct, int readings,
+                   double seconds, const std::vector<Finding>& findings);
 
   private:
     void Line(const std::string& text);

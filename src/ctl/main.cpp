@@ -90,6 +90,8 @@ int main(int argc, char** argv) {
             return RunSet(bus, o);
         case Command::Apply:
             return RunApply(bus, o, plan);
+        case Command::Diagnose:
+            return RunDiagnose(bus, o);
     }
     return 2;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "measure/MeasurementBlock.h"
@@ -19,6 +20,11 @@ struct DiagnoseSettings {
     std::optional<double> nominalVoltage;  // primary; the line voltage in three-wire modes
     std::optional<int> frequency;          // 50 or 60; nearest of the two when not given
 };
+
+// From the texts of --nominal-voltage and --frequency (empty: not given); false and the
+// option's own words in error when one is no such value.
+bool ParseDiagnoseSettings(const std::string& nominal, const std::string& frequency,
+                           DiagnoseSettings& out, std::string& error);
 
 // How the meter measures in its wiring mode.
 enum class Layout {

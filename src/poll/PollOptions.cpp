@@ -62,6 +62,16 @@ void AddOptions(QCommandLineParser& p) {
         {"ha-prefix", "Home Assistant discovery prefix.", "prefix", "homeassistant"},
         {"ha-cleanup", "Delete the discovery configs of this bus's meters no longer polled."},
         {"http", "Serve /metrics (Prometheus) and /healthz on [ADDR]:PORT.", "[addr]:port"},
+        {"diagnose",
+         "Check each meter's wiring and values (docs/diagnostics.md); findings in every output."},
+        {"diagnose-window",
+         "A finding is reported once it has held this long, cleared once absent this long.",
+         "seconds", "10"},
+        {"nominal-voltage",
+         "Nominal voltage, primary side (phase; line in three-wire modes); default: the nearest "
+         "standard one.",
+         "volts"},
+        {"frequency", "Nominal frequency, 50 or 60; default: the nearer of the two.", "hz"},
     });
 }
 
@@ -117,6 +127,21 @@ bool ParseMqtt(QCommandLineParser& p, MqttOptions& m, std::string& error) {
         if (t.empty() || t.find_first_of("+#") != std::string::npos)
             return Refused(error, "--mqtt-prefix/--ha-prefix: \"" + t + "\" is not a topic prefix");
     return true;
+}
+
+bool ParseChecks(QCommandLineParser& p, CheckOptions& c, std::string& error) {
+    c.diagnose = p.isSet("diagnose");
+    if (!c.diagnose) {
+        for (const char* name : {"diagnose-window", "nominal-voltage", "frequency"})
+            if (p.isSet(name))
+                return Refused(error, std::string("--") + name + " needs --diagnose");
+        return true;
+    }
+    const auto window = Parsed{p, error}.Number("diagnose-window", 0, 3600);
+    if (!window) return false;
+    c.windowMs = *window * 1000;
+    return ParseDiagnoseSettings(p.value("nominal-voltage").toStdString(),
+                                 p.value("frequency").toStdString(), c.settings, error);
 }
 
 }  // namespace
@@ -188,7 +213,8 @@ std::optional<PollOptions> ParsePollOptions(const std::vector<std::string>& args
     else
         return Fail(error, "--format: \"" + format + "\" is not table, csv or jsonl");
     o.outputFile = p.value("output").toStdString();
-    if (!ParseMqtt(p, o.mqtt, error)) return std::nullopt;
+    if (!ParseMqtt(p, o.mqtt, error) || !ParseChecks(p, o.checks, error)) return std::nullopt;
+    o.mqtt.findings = o.checks.diagnose;
     o.http = p.value("http").toStdString();
     if (p.isSet("http") && !ParseHostPort(o.http, {std::nullopt, true}, why))
         return Fail(error, "--http: " + why);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "poll/PollEngine.h"
+#include "poll/ReadingFilter.h"
 #include "poll/out/Mqtt.h"
 
 enum class OutputFormat { Table, Csv, Jsonl };
@@ -19,6 +20,7 @@ struct PollOptions {
     std::string outputFile;  // empty: standard output
     MqttOptions mqtt;        // host empty: no MQTT
     std::string http;        // "[ADDR]:PORT" of /metrics; empty: none
+    CheckOptions checks;     // the wiring checks, with --diagnose
 };
 
 // The options, or nothing with one line naming what is wrong in error. --help and

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "diagnose/Finding.h"
 #include "measure/LimitStatus.h"
 #include "measure/MeasurementBlock.h"
 #include "modbus/ParamBlock.h"
@@ -22,6 +23,8 @@ struct Reading {
     int32_t energyScale = 0;
     // The two limit-status bytes, when the meter sent them behind the frame.
     std::optional<uint8_t> voltageStatus, currentStatus;
+    // With --diagnose: the wiring checks' findings that stand (none is an empty list).
+    std::optional<std::vector<Finding>> findings;
 };
 
 struct MeterHealth {
@@ -32,6 +35,8 @@ struct MeterHealth {
     std::string lastError;       // empty until something went wrong
     bool answering = true;       // false from the moment it was reported silent until it answers
     int64_t lastGoodUnixMs = 0;  // 0: never
+    uint64_t energyHeld = 0;     // readings in which a counter stepped back and was held
+    uint64_t energyResets = 0;   // counters that stayed lower and were taken as reset
 };
 
 class IReadingSink {

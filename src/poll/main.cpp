@@ -36,17 +36,19 @@ void PrintSummary(const std::vector<MeterHealth>& health) {
     for (const MeterHealth& h : health)
         std::fprintf(stderr,
                      "kx880-poll: meter %u: %llu good replies, %llu timeouts, %llu bad frames, "
-                     "%llu exceptions, %llu stale%s%s\n",
+                     "%llu exceptions, %llu stale, %llu energy readings held, %llu counter "
+                     "resets%s%s\n",
                      h.address, (unsigned long long)h.ok, (unsigned long long)h.timeouts,
                      (unsigned long long)h.badFrames, (unsigned long long)h.exceptions,
-                     (unsigned long long)h.staleReplies,
+                     (unsigned long long)h.staleReplies, (unsigned long long)h.energyHeld,
+                     (unsigned long long)h.energyResets,
                      h.lastError.empty() ? "" : "; last error: ", h.lastError.c_str());
 }
 
 std::unique_ptr<IReadingSink> MakeWriter(const PollOptions& o, std::FILE* out, bool fresh) {
     switch (o.format) {
         case OutputFormat::Table:
-            return MakeTableWriter(out, o.bus);
+            return MakeTableWriter(out, o.bus, o.checks.diagnose);
         case OutputFormat::Jsonl:
             return MakeJsonlWriter(out, o.bus);
         default:
@@ -118,11 +120,13 @@ int main(int argc, char** argv) {
     HandleSignals();
     if (mqtt) mqtt->Start();  // its thread may write to a closing TLS connection from now on
 
-    PollEngine engine(*line, *exchange, o.config, sinks, Say,
+    // Every output sees the counters held and, with --diagnose, the findings.
+    ReadingFilter filter(sinks, o.checks, Say);
+    PollEngine engine(*line, *exchange, o.config, {&filter}, Say,
                       [] { return QDateTime::currentMSecsSinceEpoch(); });
     engine.Run(g_stop);
     std::fflush(out);
-    PrintSummary(engine.Health());
+    PrintSummary(filter.WithEnergy(engine.Health()));
     if (mqtt)
         std::fprintf(stderr, "kx880-poll: MQTT: %llu messages dropped while the broker was away\n",
                      (unsigned long long)mqtt->Dropped());

@@ -195,7 +195,7 @@ TEST(PollOutputs, CsvHeaderOnceFieldsQuotedAsRfc4180) {
 
 TEST(PollOutputs, TheLiveTableShowsEachMeterWithTheConsolesUnits) {
     std::FILE* f = std::tmpfile();
-    auto table = MakeTableWriter(f, "east");
+    auto table = MakeTableWriter(f, "east", false);
     Reading r = SampleReading();
     r.values[QuantityIndex("voltage_mean")] = 230.25;
     r.values[QuantityIndex("active_power_total")] = 1500000.5;

@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <set>
 #include <system_error>
@@ -48,6 +49,10 @@ std::string NodeId(const std::string& bus, uint8_t address) {
 
 struct Message {
     std::string topic, payload;
+};
+
+struct Published {
+    std::string signature, payload;
 };
 
 class MqttPublisher : public IMqttPublisher {
@@ -140,6 +145,7 @@ class MqttPublisher : public IMqttPublisher {
     void OnReading(const Reading& r) override {
         std::lock_guard<std::mutex> lock(m_mutex);
         Enqueue({StateTopic(m_o, m_bus, r.address), StatePayload(r, m_bus)});
+        if (r.findings) PublishFindings(r.address, *r.findings);
         Flush();
     }
 
@@ -162,6 +168,18 @@ class MqttPublisher : public IMqttPublisher {
     uint64_t Dropped() const override { return m_dropped; }
 
   private:
+    // m_mutex held. Retained, and sent again only when what stands changes; the latest
+    // goes out first on every connection, so that one lost to a full queue is not stale.
+    void PublishFindings(uint8_t address, const std::vector<Finding>& findings) {
+        std::string signature;
+        for (const Finding& f : findings)
+            signature += FindingKey(f) + "=" + SeverityName(f.severity) + ";";
+        const auto it = m_findings.find(address);
+        if (it != m_findings.end() && it->second.signature == signature) return;
+        const Published& now = m_findings[address] = {signature, FindingsPayload(findings)};
+        Enqueue({FindingsTopic(m_o, m_bus, address), now.payload});
+    }
+
     static void OnConnect(mosquitto*, void* self, int rc) {
         static_cast<MqttPublisher*>(self)->Connected(rc);
     }
@@ -248,9 +266,16 @@ class MqttPublisher : public IMqttPublisher {
             first.push_back({MeterAvailabilityTopic(m_o, m_bus, m_addresses[k]),
                              answering[k] ? "online" : "offline"});
         }
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            for (const auto& [address, last] : m_findings)
+                first.push_back({FindingsTopic(m_o, m_bus, address), last.payload});
+        }
         if (m_o.haCleanup) {
-            const std::string pattern = m_o.haPrefix + "/sensor/+/+/config";
-            mosquitto_subscribe(m_mosq, nullptr, pattern.c_str(), kQos);
+            for (const char* component : {"/sensor/+/+/config", "/binary_sensor/+/+/config"}) {
+                const std::string pattern = m_o.haPrefix + component;
+                mosquitto_subscribe(m_mosq, nullptr, pattern.c_str(), kQos);
+            }
         }
         std::lock_guard<std::mutex> lock(m_mutex);
         m_first = std::move(first);
@@ -294,10 +319,14 @@ class MqttPublisher : public IMqttPublisher {
     void Retained(const mosquitto_message* m) {
         if (!m->payloadlen) return;
         const std::string topic = m->topic;
-        const std::string head = m_o.haPrefix + "/sensor/" + NodeId(m_bus, 0);
-        const std::string ours = head.substr(0, head.size() - 1);  // "<prefix>/sensor/kx880_<bus>_"
-        const size_t slash = topic.find('/', ours.size());
-        if (topic.compare(0, ours.size(), ours) != 0 || slash == std::string::npos) return;
+        const std::string node = NodeId(m_bus, 0);
+        const std::string tail = "/" + node.substr(0, node.size() - 1);  // "/kx880_<bus>_"
+        std::string ours;  // "<prefix>/sensor/kx880_<bus>_" or the binary sensor's
+        for (const char* component : {"/sensor", "/binary_sensor"})
+            if (topic.rfind(m_o.haPrefix + component + tail, 0) == 0)
+                ours = m_o.haPrefix + component + tail;
+        const size_t slash = ours.empty() ? std::string::npos : topic.find('/', ours.size());
+        if (slash == std::string::npos) return;
         std::string why;
         const auto address =
             ParseNumber(topic.substr(ours.size(), slash - ours.size()), 0, 255, why);
@@ -306,7 +335,8 @@ class MqttPublisher : public IMqttPublisher {
             if (a == *address) return;
         std::lock_guard<std::mutex> lock(m_mutex);
         for (const std::string& t : {topic, StateTopic(m_o, m_bus, uint8_t(*address)),
-                                     MeterAvailabilityTopic(m_o, m_bus, uint8_t(*address))})
+                                     MeterAvailabilityTopic(m_o, m_bus, uint8_t(*address)),
+                                     FindingsTopic(m_o, m_bus, uint8_t(*address))})
             m_first.push_back({t, ""});
         Flush();
     }
@@ -367,6 +397,7 @@ class MqttPublisher : public IMqttPublisher {
     std::atomic<bool> m_stopping{false};
     std::chrono::steady_clock::time_point m_stopBy;
 
+    std::map<uint8_t, Published> m_findings;  // per meter, the findings last handed on
     std::atomic<uint64_t> m_dropped{0};
     std::atomic<bool> m_everConnected{false}, m_warned{false}, m_refusedTold{false},
         m_tlsTold{false};
@@ -380,6 +411,16 @@ std::string StateTopic(const MqttOptions& o, const std::string& bus, uint8_t add
 
 std::string MeterAvailabilityTopic(const MqttOptions& o, const std::string& bus, uint8_t address) {
     return o.prefix + "/" + bus + "/" + std::to_string(address) + "/availability";
+}
+
+std::string FindingsTopic(const MqttOptions& o, const std::string& bus, uint8_t address) {
+    return o.prefix + "/" + bus + "/" + std::to_string(address) + "/findings";
+}
+
+std::string FindingsPayload(const std::vector<Finding>& findings) {
+    bool problem = false;
+    for (const Finding& f : findings) problem = problem || f.severity != Severity::Info;
+    return CompactJson({{"problem", problem}, {"findings", FindingsJson(findings)}});
 }
 
 std::string PollerAvailabilityTopic(const MqttOptions& o, const std::string& bus) {
@@ -420,6 +461,24 @@ std::vector<DiscoveryMessage> DiscoveryConfigs(const MqttOptions& o, const std::
         if (*ha.unit) c["unit_of_measurement"] = ha.unit;
         out.push_back({o.haPrefix + "/sensor/" + node + "/" + q.key + "/config", CompactJson(c)});
     }
+    if (!o.findings) return out;
+    // The wiring checks: on while a fault or a warning stands, the findings as attributes.
+    const QString findings = QString::fromStdString(FindingsTopic(o, bus, address));
+    const QJsonObject problem{
+        {"name", "Wiring check"},
+        {"unique_id", QString::fromStdString(node + "_problem")},
+        {"object_id", QString::fromStdString(node + "_problem")},
+        {"state_topic", findings},
+        {"value_template", "{{ 'ON' if value_json.problem else 'OFF' }}"},
+        {"json_attributes_topic", findings},
+        {"device_class", "problem"},
+        {"entity_category", "diagnostic"},
+        {"availability", availability},
+        {"availability_mode", "all"},
+        {"device", device},
+    };
+    out.push_back(
+        {o.haPrefix + "/binary_sensor/" + node + "/problem/config", CompactJson(problem)});
     return out;
 }
 

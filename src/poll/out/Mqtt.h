@@ -21,7 +21,9 @@ struct MqttOptions {
     bool haDiscovery = false;
     std::string haPrefix = "homeassistant";
     bool haCleanup = false;
-    size_t queueLimit = 10000;  // messages kept, sent or not, until the broker acknowledges them
+    size_t queueLimit = 10000;
+    bool findings = false;  // the wiring checks run: their topic and Home Assistant sensor  //
+                            // messages kept, sent or not, until the broker acknowledges them
 };
 
 class IMqttPublisher : public IReadingSink {
@@ -49,6 +51,9 @@ std::string StateTopic(const MqttOptions& o, const std::string& bus, uint8_t add
 std::string MeterAvailabilityTopic(const MqttOptions& o, const std::string& bus, uint8_t address);
 std::string PollerAvailabilityTopic(const MqttOptions& o, const std::string& bus);
 std::string StatePayload(const Reading& r, const std::string& bus);
+std::string FindingsTopic(const MqttOptions& o, const std::string& bus, uint8_t address);
+// {"problem": a fault or warning stands, "findings": [...]}
+std::string FindingsPayload(const std::vector<Finding>& findings);
 struct DiscoveryMessage {
     std::string topic, payload;
 };

@@ -24,6 +24,20 @@ void Header(std::string& out, const char* name, const char* type, const char* he
     out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
 }
 
+// With the wiring checks: a series per standing finding, gone when it clears.
+void FindingSeries(std::string& out, const std::string& bus, const std::vector<Reading>& last) {
+    bool any = false;
+    for (const Reading& r : last) any = any || r.findings.has_value();
+    if (!any) return;
+    Header(out, "kx880_finding", "gauge", "1 while a finding of the wiring checks stands.");
+    for (const Reading& r : last)
+        for (const Finding& f : r.findings.value_or(std::vector<Finding>{}))
+            out +=
+                "kx880_finding" +
+                Labels(bus, r.address, ",code=\"" + f.code + "\",phase=\"" + PhaseList(f) + "\"") +
+                " 1\n";
+}
+
 class MetricsExporter : public IMetricsExporter {
   public:
     explicit MetricsExporter(std::string bus) : m_bus(std::move(bus)) {
@@ -133,6 +147,17 @@ std::string MetricsText(const std::string& bus, const std::vector<Reading>& last
         if (h.lastGoodUnixMs)
             out += "kx880_last_reading_age_seconds" + Labels(bus, h.address) + " " +
                    NumberText((nowUnixMs - h.lastGoodUnixMs) / 1000.0) + "\n";
+    Header(out, "kx880_energy_held_total", "counter",
+           "Readings in which an energy counter stepped back and was held at its last value.");
+    for (const MeterHealth& h : health)
+        out += "kx880_energy_held_total" + Labels(bus, h.address) + " " +
+               std::to_string(h.energyHeld) + "\n";
+    Header(out, "kx880_energy_resets_total", "counter",
+           "Energy counters that stayed lower for three readings and were taken as reset.");
+    for (const MeterHealth& h : health)
+        out += "kx880_energy_resets_total" + Labels(bus, h.address) + " " +
+               std::to_string(h.energyResets) + "\n";
+    FindingSeries(out, bus, last);
     if (mqttDropped) {
         Header(out, "kx880_mqtt_dropped_messages_total", "counter",
                "MQTT messages dropped from the full queue while the broker was away.");

@@ -1,6 +1,5 @@
 #include "poll/out/ReadingJson.h"
 
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <cmath>
 
@@ -32,7 +31,30 @@ QJsonObject ReadingJson(const Reading& r, const std::string& bus) {
     if (r.voltageStatus && r.currentStatus)
         o["limits"] = QJsonObject{{"voltage", LimitWords(*r.voltageStatus)},
                                   {"current", LimitWords(*r.currentStatus)}};
+    if (r.findings) o["findings"] = FindingsJson(*r.findings);
     return o;
+}
+
+QJsonObject FindingJson(const Finding& f) {
+    QJsonArray phases;
+    for (const std::string& p : f.phases) phases.append(QString::fromStdString(p));
+    QJsonObject evidence;
+    for (const auto& [name, value] : f.evidence)
+        evidence[QString::fromStdString(name)] =
+            std::isfinite(value) ? QJsonValue(value) : QJsonValue();
+    QJsonObject o{{"code", QString::fromStdString(f.code)},
+                  {"severity", SeverityName(f.severity)},
+                  {"phases", phases},
+                  {"evidence", evidence},
+                  {"advice", QString::fromStdString(f.advice)}};
+    if (f.sinceUnixMs) o["since"] = QString::fromStdString(IsoUtc(f.sinceUnixMs));
+    return o;
+}
+
+QJsonArray FindingsJson(const std::vector<Finding>& findings) {
+    QJsonArray out;
+    for (const Finding& f : findings) out.append(FindingJson(f));
+    return out;
 }
 
 std::string CompactJson(const QJsonObject& o) {

@@ -1,11 +1,17 @@
 // One reading as a JSON object: every quantity in base units under its key (null while not
-// known), the meter's settings, and the limit status when the meter sent it.
+// known), the meter's settings, the limit status when the meter sent it, and the findings
+// of the wiring checks when they are made.
 #pragma once
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <string>
 
 #include "poll/Reading.h"
 
 QJsonObject ReadingJson(const Reading& r, const std::string& bus);
+// A finding: code, severity, phases, evidence (name to number), advice, and since when it
+// stands when it does.
+QJsonObject FindingJson(const Finding& f);
+QJsonArray FindingsJson(const std::vector<Finding>& findings);
 std::string CompactJson(const QJsonObject& o);  // one line, shortest round-trip numbers
