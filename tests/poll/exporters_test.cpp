@@ -13,6 +13,7 @@
 #include <set>
 
 #include "poll/PollOptions.h"
+#include "poll/ReadingFilter.h"
 #include "poll/out/Mqtt.h"
 #include "poll/out/Prometheus.h"
 #include "support/FreePort.h"
@@ -187,4 +188,85 @@ TEST(Prometheus, AnExporterEndsAtOnceHoweverSoonAfterItsStart) {
                                             "b", error);
         ASSERT_TRUE(exporter) << error;
     }  // each destroyed at once: a stop before its server loop ran used to hang the join
+}
+
+namespace {
+
+struct Capture : IReadingSink {
+    std::vector<Reading> readings;
+    std::vector<MeterHealth> health;
+    void OnReading(const Reading& r) override { readings.push_back(r); }
+    void OnRoundEnd(const std::vector<MeterHealth>& h) override { health = h; }
+};
+
+Finding Sample(const char* code, Severity severity, const char* phase) {
+    return {code, severity, {phase}, {{"active_power_b", -450.5}}, "Check it.", 0};
+}
+
+}  // namespace
+
+// Between the engine and the outputs: a counter stepping back is held and counted, and the
+// findings of a reading reach the outputs once they stand.
+TEST(ReadingFilter, HoldsACounterThatStepsBackAndAttachesTheFindings) {
+    Capture out;
+    std::vector<std::string> notices;
+    CheckOptions checks;
+    checks.diagnose = true, checks.windowMs = 0;
+    ReadingFilter filter({&out}, checks, [&](const std::string& n) { notices.push_back(n); });
+    const int forward = QuantityIndex("active_energy_forward");
+    for (double e : {1000.0, 990.0}) {
+        Reading r = ReadingAt(4);
+        r.params = {4, 1, 1, 0, 0, 0, 1};
+        r.values[forward] = e;
+        filter.OnReading(r);
+    }
+    std::vector<MeterHealth> health(1);
+    health[0].address = 4;
+    filter.OnRoundEnd(health);
+    ASSERT_EQ(out.readings.size(), 2u);
+    EXPECT_EQ(out.readings[1].values[forward], 1000);  // held
+    EXPECT_EQ(out.health[0].energyHeld, 1u);
+    ASSERT_TRUE(out.readings[1].findings);
+    bool backwards = false;
+    for (const Finding& f : *out.readings[1].findings) backwards |= f.code == "energy-backwards";
+    EXPECT_TRUE(backwards);
+    EXPECT_TRUE(notices.empty());  // a reset is told, a step held is counted
+}
+
+TEST(WiringChecksOutputs, FindingsTopicProblemSensorAndSeries) {
+    MqttOptions o;
+    o.findings = true;
+    EXPECT_EQ(FindingsTopic(o, "east", 7), "kx880/east/7/findings");
+    const QJsonObject fault = Json(FindingsPayload(
+        {Sample("no-load", Severity::Info, "a"), Sample("ct-reversed", Severity::Fault, "b")}));
+    EXPECT_TRUE(fault["problem"].toBool());
+    const QJsonObject first = fault["findings"].toArray()[1].toObject();
+    EXPECT_EQ(first["code"].toString(), "ct-reversed");
+    EXPECT_EQ(first["severity"].toString(), "fault");
+    EXPECT_EQ(first["phases"].toArray()[0].toString(), "b");
+    EXPECT_EQ(first["evidence"].toObject()["active_power_b"].toDouble(), -450.5);
+    EXPECT_FALSE(
+        Json(FindingsPayload({Sample("no-load", Severity::Info, "a")}))["problem"].toBool());
+    // Home Assistant: a problem sensor per meter, on while a fault or warning stands.
+    const auto configs = DiscoveryConfigs(o, "east", 7);
+    ASSERT_EQ(configs.size(), size_t(kQuantityCount) + 1);
+    EXPECT_EQ(configs.back().topic, "homeassistant/binary_sensor/kx880_east_7/problem/config");
+    const QJsonObject problem = Json(configs.back().payload);
+    EXPECT_EQ(problem["device_class"].toString(), "problem");
+    EXPECT_EQ(problem["state_topic"].toString(), "kx880/east/7/findings");
+    EXPECT_EQ(problem["json_attributes_topic"].toString(), "kx880/east/7/findings");
+    // Prometheus: a series per standing finding; the energy counts of every meter.
+    Reading r = ReadingAt(7);
+    r.findings = {Sample("ct-reversed", Severity::Fault, "b")};
+    std::vector<MeterHealth> health(1);
+    health[0].address = 7, health[0].energyHeld = 2, health[0].energyResets = 1;
+    const std::string text = MetricsText("east", {r}, health, 0, std::nullopt);
+    for (const char* line :
+         {"kx880_finding{bus=\"east\",address=\"7\",code=\"ct-reversed\",phase=\"b\"} 1\n",
+          "kx880_energy_held_total{bus=\"east\",address=\"7\"} 2\n",
+          "kx880_energy_resets_total{bus=\"east\",address=\"7\"} 1\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line;
+    r.findings = std::vector<Finding>{};
+    EXPECT_EQ(MetricsText("east", {r}, health, 0, std::nullopt).find("kx880_finding{"),
+              std::string::npos);
 }
