@@ -31,8 +31,8 @@ std::optional<WiringFault> Phases(const FaultName& f, const std::string& phases,
     const int x = PhaseNamed(first), y = f.twoPhases ? PhaseNamed(second) : 0;
     if (x < 0 || y < 0 || f.twoPhases != (comma != std::string::npos)) {
         error = std::string(f.name) +
-                (f.twoPhases ? " takes two phases, X,Y" : " takes one phase") +
-                ", each A, B or C, not \"" + phases + "\"";
+                (f.twoPhases ? " takes two phases X,Y, each" : " takes one phase,") +
+                " A, B or C, not \"" + phases + "\"";
         return std::nullopt;
     }
     if (f.twoPhases && x == y) {
