@@ -94,7 +94,7 @@ void MeterModel::WriteEnergyRegisters() {
 }
 
 // About 220 V phase, 380 V line, 4 A, power factor about 0.95, 50 Hz on the secondary side,
-// changing slowly; the options fix the load, unbalance it or take it away.
+// changing slowly, unless SetLoad and SetCurrent fix the load or take it away.
 Installation MeterModel::InstallationAt(double t) const {
     Installation in;
     in.wiring = m_param[0x01];
