@@ -113,7 +113,7 @@ Installation MeterModel::InstallationAt(double t) const {
 // Raw values as the meter sends them before the console's PT and CT scaling; the totals the
 // meter sees also run the energy counters.
 void MeterModel::ComputeMeasurements(double t) {
-    const Reading r = Measure(InstallationAt(t));
+    const MeterReading r = Measure(InstallationAt(t));
     const auto registers = MeasurementRegisters(r, 50.0 + 0.01 * std::sin(t / 3.0), UrgFactor());
     std::copy(registers.begin(), registers.end(), m_meas);
     m_secondaryP = r.power.real(), m_secondaryQ = r.power.imag();

@@ -34,7 +34,7 @@ GroupReading Phase(const MeterInputs& m, int ph) {
 }
 
 // Totals, means and the neutral's current over the first `phases` phase groups.
-void SumPhases(Reading& r, const MeterInputs& m, int phases) {
+void SumPhases(MeterReading& r, const MeterInputs& m, int phases) {
     Phasor neutral;
     for (int ph = 0; ph < phases; ++ph) {
         const GroupReading& g = r.groups[ph];
@@ -45,8 +45,8 @@ void SumPhases(Reading& r, const MeterInputs& m, int phases) {
     r.zeroSequenceAmps = std::abs(neutral);
 }
 
-Reading FourWire(const MeterInputs& m) {
-    Reading r;
+MeterReading FourWire(const MeterInputs& m) {
+    MeterReading r;
     // The A group holds V_ca, B V_ab, C V_bc.
     for (int ph = 0; ph < 3; ++ph) {
         r.groups[ph] = Phase(m, ph);
@@ -58,8 +58,8 @@ Reading FourWire(const MeterInputs& m) {
 
 // Two elements with phase B as reference: V_ab with I_a, V_cb with I_c; no neutral, so no
 // phase voltages, and the meter takes I_b as -(I_a + I_c).
-Reading ThreeWire(const MeterInputs& m) {
-    Reading r;
+MeterReading ThreeWire(const MeterInputs& m) {
+    MeterReading r;
     r.groups[0] = Element(m.v[0] - m.v[1], m.i[0]);
     r.groups[1].amps = std::abs(m.i[0] + m.i[2]);
     r.groups[2] = Element(m.v[2] - m.v[1], m.i[2]);
@@ -72,15 +72,15 @@ Reading ThreeWire(const MeterInputs& m) {
     return r;
 }
 
-Reading SinglePhase(const MeterInputs& m) {
-    Reading r;
+MeterReading SinglePhase(const MeterInputs& m) {
+    MeterReading r;
     r.groups[0] = Phase(m, 0);
     SumPhases(r, m, 1);
     return r;
 }
 
-Reading SplitPhase(const MeterInputs& m) {
-    Reading r;
+MeterReading SplitPhase(const MeterInputs& m) {
+    MeterReading r;
     r.groups[0] = Phase(m, 0);
     r.groups[1] = Phase(m, 1);
     r.groups[1].lineVolts = std::abs(m.v[0] - m.v[1]);  // end to end, twice a half
@@ -123,7 +123,7 @@ MeterInputs TrueInputs(const Installation& in) {
     return m;
 }
 
-Reading Measure(const Installation& in) {
+MeterReading Measure(const Installation& in) {
     MeterInputs m = TrueInputs(in);
     ApplyWiringFaults(m, in.faults);
     switch (in.wiring) {
@@ -139,7 +139,7 @@ Reading Measure(const Installation& in) {
     }
 }
 
-std::array<uint16_t, kMeasuredRegisters> MeasurementRegisters(const Reading& r, double hertz,
+std::array<uint16_t, kMeasuredRegisters> MeasurementRegisters(const MeterReading& r, double hertz,
                                                               int urgFactor) {
     std::array<uint16_t, kMeasuredRegisters> out{};
     for (int ph = 0; ph < 3; ++ph) {

@@ -35,7 +35,7 @@ struct GroupReading {
     Phasor power;  // P + jQ = V conj(I); its magnitude is the apparent power |V||I|
 };
 
-struct Reading {
+struct MeterReading {
     std::array<GroupReading, 3> groups;
     double zeroSequenceAmps = 0, meanVolts = 0, meanAmps = 0;
     Phasor power;         // total P + jQ
@@ -43,10 +43,10 @@ struct Reading {
 };
 
 // What the meter measures from what its inputs get, faults applied, in its wiring mode.
-Reading Measure(const Installation& in);
+MeterReading Measure(const Installation& in);
 
 // Registers 0x00-0x1F as the meter holds them, active and reactive power divided by
 // urgFactor; a power factor is P/S, 0 where S is 0.
 constexpr int kMeasuredRegisters = 0x20;
-std::array<uint16_t, kMeasuredRegisters> MeasurementRegisters(const Reading& r, double hertz,
+std::array<uint16_t, kMeasuredRegisters> MeasurementRegisters(const MeterReading& r, double hertz,
                                                               int urgFactor);
