@@ -1,5 +1,6 @@
 #include "sim/MeterModel.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "modbus/Crc.h"
@@ -21,14 +22,6 @@ void PutWord(ByteBlock& b, uint16_t v) {
 void PutCrc(ByteBlock& b) {
     uint16_t crc = ModbusCrc16(b.data(), static_cast<uint16_t>(b.size()));
     PutWord(b, crc);
-}
-
-uint16_t Clamp16(double v) {
-    return static_cast<uint16_t>(std::lround(std::fmin(std::fmax(v, 0), 65535)));
-}
-uint16_t Signed16(double v) {
-    return static_cast<uint16_t>(
-        static_cast<int16_t>(std::lround(std::fmin(std::fmax(v, -32768), 32767))));
 }
 
 }  // namespace
@@ -100,38 +93,30 @@ void MeterModel::WriteEnergyRegisters() {
     }
 }
 
-// About 220 V phase, 380 V line, 4 A, power factor about 0.95, 50 Hz on the secondary side:
-// raw values as the meter sends them before the console's PT and CT scaling. With the Urg
-// flag set the meter holds active and reactive power divided by 4; the console multiplies
-// them back.
-void MeterModel::ComputeMeasurements(double t) {
-    const double urg = UrgFactor();
-    double vTotal = 0, iTotal = 0, pTotal = 0, qTotal = 0, sTotal = 0;
+// About 220 V phase, 380 V line, 4 A, power factor about 0.95, 50 Hz on the secondary side,
+// changing slowly, unless SetLoad and SetCurrent fix the load or take it away.
+Installation MeterModel::InstallationAt(double t) const {
+    Installation in;
+    in.wiring = m_param[0x01];
+    in.faults = m_wiringFaults;
     for (int ph = 0; ph < 3; ++ph) {
-        const double v = 220.0 + 2.5 * m_variant + 0.8 * std::sin(t / 7.0 + ph),
-                     i = 4.0 + 0.5 * m_variant + 0.3 * std::sin(t / 5.0 + 2 * ph);
-        const double pf = 0.95 + 0.02 * std::sin(t / 11.0 + ph);
-        const double s = v * i, p = s * pf, q = s * std::sqrt(1 - pf * pf);
-        uint16_t* g = m_meas + 8 * ph;
-        g[0] = Clamp16(v * 100);
-        g[1] = Clamp16(v * std::sqrt(3.0) * 100 * (1 + 0.001 * ph));
-        g[2] = Clamp16(i * 10000);
-        g[3] = 0;
-        g[4] = Signed16(p * 10 / urg);
-        g[5] = Signed16(pf * 10000);
-        g[6] = Signed16(q * 10 / urg);
-        g[7] = Clamp16(s * 5);
-        vTotal += v, iTotal += i, pTotal += p, qTotal += q, sTotal += s;
+        PhaseLoad& p = in.phases[ph];
+        p.volts = 220.0 + 2.5 * m_variant + 0.8 * std::sin(t / 7.0 + ph);
+        p.amps =
+            m_current == 0 ? 0 : m_current + 0.5 * m_variant + 0.3 * std::sin(t / 5.0 + 2 * ph);
+        p.powerFactor = m_loadPowerFactor.value_or(0.95 + 0.02 * std::sin(t / 11.0 + ph));
     }
-    m_meas[0x18] = Clamp16(0.02 * 10000);
-    m_meas[0x19] = Clamp16(vTotal / 3 * 100);
-    m_meas[0x1A] = Clamp16(iTotal / 3 * 10000);
-    m_meas[0x1B] = Clamp16((50.0 + 0.01 * std::sin(t / 3.0)) / 0.00106813);
-    m_meas[0x1C] = Signed16(pTotal * 10 / urg);
-    m_meas[0x1D] = Signed16(pTotal / sTotal * 10000);
-    m_meas[0x1E] = Signed16(qTotal * 10 / urg);
-    m_meas[0x1F] = Clamp16(sTotal * 5);
-    m_secondaryP = pTotal, m_secondaryQ = qTotal;
+    UnbalanceCurrents(in, m_unbalancePercent / 100);
+    return in;
+}
+
+// Raw values as the meter sends them before the console's PT and CT scaling; the totals the
+// meter sees also run the energy counters.
+void MeterModel::ComputeMeasurements(double t) {
+    const MeterReading r = Measure(InstallationAt(t));
+    const auto registers = MeasurementRegisters(r, 50.0 + 0.01 * std::sin(t / 3.0), UrgFactor());
+    std::copy(registers.begin(), registers.end(), m_meas);
+    m_secondaryP = r.power.real(), m_secondaryQ = r.power.imag();
 }
 
 std::optional<uint16_t> MeterModel::Readable(uint16_t reg) const {

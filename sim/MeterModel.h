@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <vector>
 
 #include "serial/SerialDevice.h"
+#include "sim/Phasors.h"
 
 class MeterModel {
   public:
@@ -36,6 +38,14 @@ class MeterModel {
     void Freeze(bool frozen) { m_frozen = frozen; }
     // Meters on one bus differ: variant k shifts voltages by 2.5 V and currents by 0.5 A per k.
     void SetVariant(int k) { m_variant = k, ComputeMeasurements(m_lastMs / 1000.0); }
+    // The installation measured, also at the next AdvanceTo: the load's power factor
+    // (positive lagging, negative leading; none: about 0.95 lagging, varying), the current
+    // unbalance in percent (NEMA), the current per phase before its variation (0: no load),
+    // and the wiring faults between installation and meter, applied in the order added.
+    void SetLoad(std::optional<double> powerFactor) { m_loadPowerFactor = powerFactor; }
+    void SetUnbalancePercent(double percent) { m_unbalancePercent = percent; }
+    void SetCurrent(double amps) { m_current = amps; }
+    void AddWiringFault(const WiringFault& f) { m_wiringFaults.push_back(f); }
     void SetMeasurement(int reg, uint16_t value) { m_meas[reg] = value; }
     uint16_t Measurement(int reg) const { return m_meas[reg]; }
     // The two limit-status bytes the meter sends behind a measurement response.
@@ -58,6 +68,7 @@ class MeterModel {
     std::optional<uint16_t> Readable(uint16_t reg) const;
     uint8_t WriteRegister(uint16_t reg, uint16_t value);  // 0, or an exception code
     ByteBlock Exception(uint8_t function, uint8_t code) const;
+    Installation InstallationAt(double seconds) const;
     void ComputeMeasurements(double seconds);
     void WriteEnergyRegisters();
 
@@ -68,6 +79,10 @@ class MeterModel {
     uint16_t m_writeSpace[0x2C] = {};  // what the configuration writes went to
     bool m_frozen = false;
     int m_variant = 0;
+    std::optional<double> m_loadPowerFactor;
+    double m_unbalancePercent = 0;
+    double m_current = 4;
+    std::vector<WiringFault> m_wiringFaults;
     double m_energy[4] = {};                    // primary Wh, varh since the start
     double m_secondaryP = 0, m_secondaryQ = 0;  // total W, var before any scaling
     uint64_t m_lastMs = 0;

@@ -17,6 +17,7 @@
 #include "sim/Bus.h"
 #include "sim/PtyEnd.h"
 #include "sim/TcpEnd.h"
+#include "sim/WiringFault.h"
 
 namespace {
 
@@ -52,6 +53,16 @@ const char kUsage[] =
     "  --urg F            Urg flag register: 1 makes the meter hold active and reactive\n"
     "                     power divided by 4 (default 0)\n"
     "  --energy-exponent N  energy counters in units of 10^N Wh (0-6, default 0)\n"
+    "  --load PF          the load's power factor, fixed: 0 < PF <= 1 lagging (inductive),\n"
+    "                     -1 <= PF < 0 leading (capacitive); 0 is refused (default about\n"
+    "                     0.95 lagging, varying slowly)\n"
+    "  --unbalance PERCENT  current unbalance, 0-100 (NEMA: the largest deviation from the\n"
+    "                     mean over the mean): the currents of A, B, C times 1+u, 1, 1-u\n"
+    "  --current A        secondary current per phase before its variation, 0-6.5535\n"
+    "                     (default 4); 0: no load, every current 0\n"
+    "  --wiring-fault F   a wiring fault between installation and meter: ct-reversed:X,\n"
+    "                     ct-crossed:X,Y, voltage-missing:X or pt-reversed:X (X, Y: A, B, C);\n"
+    "                     may be repeated, applied in the order given\n"
     "  --frozen           hold the measurements still (for exact tests)\n"
     "  --set [ADDR:]REG=VALUE  set measurement register REG (0-44, decimal or 0x..) to\n"
     "                     VALUE, in every meter or in the one at ADDR; implies --frozen;\n"
@@ -177,6 +188,29 @@ void SetFaultRate(const char* text, Options& o) {
     if (!*text || *end || o.faultRate < 0 || o.faultRate > 1) Die("--fault-rate: expected 0 to 1");
 }
 
+// A decimal number from min to max, or the one-line refusal of the option's reason.
+double Decimal(const char* option, const char* text, double min, double max, const char* want) {
+    char* end = nullptr;
+    const double v = std::strtod(text, &end);
+    if (!*text || *end || !(v >= min && v <= max))
+        Die("--" + std::string(option) + ": expected " + want + ", not \"" + text + "\"");
+    return v;
+}
+
+void SetLoad(const char* text, Options&, MeterModel& m) {
+    const char* want = "a power factor from -1 to 1 other than 0 (positive lagging)";
+    const double pf = Decimal("load", text, -1, 1, want);
+    if (pf == 0) Die(std::string("--load: expected ") + want + ", not \"" + text + "\"");
+    m.SetLoad(pf);
+}
+
+void AddWiringFault(const char* text, Options&, MeterModel& m) {
+    std::string error;
+    const auto fault = ParseWiringFault(text, error);
+    if (!fault) Die("--wiring-fault: " + error);
+    m.AddWiringFault(*fault);
+}
+
 void SetAddresses(const char* text, Options& o) {
     std::string error;
     const auto addresses = ParseAddressList(text, 0, 255, error);
@@ -217,6 +251,16 @@ const OptionRule kRules[] = {
      [](const char* v, Options&, MeterModel& m) {
          m.SetEnergyExponent(Word("energy-exponent", v, 0, 6));
      }},
+    {"load", true, SetLoad},
+    {"unbalance", true,
+     [](const char* v, Options&, MeterModel& m) {
+         m.SetUnbalancePercent(Decimal("unbalance", v, 0, 100, "a percentage from 0 to 100"));
+     }},
+    {"current", true,
+     [](const char* v, Options&, MeterModel& m) {
+         m.SetCurrent(Decimal("current", v, 0, 6.5535, "a current from 0 to 6.5535 A"));
+     }},
+    {"wiring-fault", true, AddWiringFault},
     {"frozen", false, [](const char*, Options&, MeterModel& m) { m.Freeze(true); }},
     {"set", true, AddSet},
     {"mute-on-usr1", true,
