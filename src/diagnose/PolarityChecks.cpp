@@ -10,6 +10,7 @@ namespace {
 constexpr double kCrossedToleranceDeg = 25;  // around the 120 degrees of a crossed pair
 constexpr double kReversedFromDeg = 145;     // at least this far from every sound phase
 constexpr double kElementToleranceDeg = 30;  // around the 60 degrees between two elements
+constexpr double kLikelyLoadDeg = 20;        // a power factor of 0.94 lagging
 
 std::vector<std::pair<std::string, double>> AngleEvidence(const Picture& pic,
                                                           const std::vector<int>& phases) {
@@ -26,26 +27,29 @@ std::vector<std::pair<std::string, double>> AngleEvidence(const Picture& pic,
 // from that of the third, sound, phase.
 bool CheckCrossed(CheckContext& c, const std::vector<int>& usable) {
     if (usable.size() != 3) return false;
-    for (int z : usable) {
-        const double load = AngleDeg(c.pic.phase[z]);
-        if (std::fabs(load) > 60) continue;
-        const int x = (z + 1) % 3, y = (z + 2) % 3;
-        const double dx = WrapDeg(AngleDeg(c.pic.phase[x]) - load);
-        const double dy = WrapDeg(AngleDeg(c.pic.phase[y]) - load);
-        const bool crossed = (std::fabs(dx - 120) <= kCrossedToleranceDeg &&
-                              std::fabs(dy + 120) <= kCrossedToleranceDeg) ||
-                             (std::fabs(dx + 120) <= kCrossedToleranceDeg &&
-                              std::fabs(dy - 120) <= kCrossedToleranceDeg);
-        if (!crossed) continue;
-        const int lo = std::min(x, y), hi = std::max(x, y);
-        const std::string a = PhaseName(lo), b = PhaseName(hi);
-        c.Add("ct-crossed", Severity::Fault, {a, b}, AngleEvidence(c.pic, {0, 1, 2}),
-              "The CTs of phases " + a + " and " + b +
-                  " are on each other's phases: trace each CT's secondary to the current "
-                  "terminals of the phase its primary is on.");
-        return true;
+    // The sound phase: the one with a load's angle, the likeliest (lagging a little) when two
+    // have one, as at a power factor of 0.5.
+    int z = -1;
+    for (int k : usable) {
+        const double angle = AngleDeg(c.pic.phase[k]);
+        if (std::fabs(angle) <= 60 &&
+            (z < 0 || std::fabs(angle - kLikelyLoadDeg) <
+                          std::fabs(AngleDeg(c.pic.phase[z]) - kLikelyLoadDeg)))
+            z = k;
     }
-    return false;
+    if (z < 0) return false;
+    const double load = AngleDeg(c.pic.phase[z]);
+    const int x = (z + 1) % 3, y = (z + 2) % 3;
+    const double dx = WrapDeg(AngleDeg(c.pic.phase[x]) - load);
+    const double dy = WrapDeg(AngleDeg(c.pic.phase[y]) - load);
+    auto near = [](double d, double to) { return std::fabs(d - to) <= kCrossedToleranceDeg; };
+    if (!(near(dx, 120) && near(dy, -120)) && !(near(dx, -120) && near(dy, 120))) return false;
+    const std::string a = PhaseName(std::min(x, y)), b = PhaseName(std::max(x, y));
+    c.Add("ct-crossed", Severity::Fault, {a, b}, AngleEvidence(c.pic, {0, 1, 2}),
+          "The CTs of phases " + a + " and " + b +
+              " are on each other's phases: trace each CT's secondary to the current "
+              "terminals of the phase its primary is on.");
+    return true;
 }
 
 // Phases measured against their own phase voltage (four-wire, split phase, single phase).
