@@ -60,9 +60,10 @@ const char kUsage[] =
     "                     mean over the mean): the currents of A, B, C times 1+u, 1, 1-u\n"
     "  --current A        secondary current per phase before its variation, 0-6.5535\n"
     "                     (default 4); 0: no load, every current 0\n"
-    "  --wiring-fault F   a wiring fault between installation and meter: ct-reversed:X,\n"
-    "                     ct-crossed:X,Y, voltage-missing:X or pt-reversed:X (X, Y: A, B, C);\n"
-    "                     may be repeated, applied in the order given\n"
+    "  --wiring-fault [ADDR:]F  a wiring fault between installation and meter: ct-reversed:X,\n"
+    "                     ct-crossed:X,Y, voltage-missing:X or pt-reversed:X (X, Y: A, B, C),\n"
+    "                     in every meter or in the one at ADDR; may be repeated, applied in\n"
+    "                     the order given\n"
     "  --frozen           hold the measurements still (for exact tests)\n"
     "  --set [ADDR:]REG=VALUE  set measurement register REG (0-44, decimal or 0x..) to\n"
     "                     VALUE, in every meter or in the one at ADDR; implies --frozen;\n"
@@ -119,6 +120,7 @@ struct Options {
     std::vector<uint8_t> addresses{1};
     std::vector<RegisterSet> sets;
     std::vector<MeterLine> lines;
+    std::vector<std::pair<int, WiringFault>> wiringFaults;  // for one meter each
     int muteAddress = -1;
     int tcpPort = -1;  // -1: a pseudo-terminal
     bool modbusTcp = false;
@@ -158,9 +160,15 @@ void AddLine(const char* text, Options& o, MeterModel&) {
 
 // After all options: --address may come after --line.
 void CheckLines(const Options& o) {
+    auto known = [&](int a) {
+        return std::find(o.addresses.begin(), o.addresses.end(), a) != o.addresses.end();
+    };
     for (const MeterLine& l : o.lines)
-        if (std::find(o.addresses.begin(), o.addresses.end(), l.address) == o.addresses.end())
+        if (!known(l.address))
             Die("--line: no meter at " + std::to_string(l.address) + " in --address");
+    for (const auto& f : o.wiringFaults)
+        if (!known(f.first))
+            Die("--wiring-fault: no meter at " + std::to_string(f.first) + " in --address");
 }
 
 void AddSet(const char* text, Options& o, MeterModel& m) {
@@ -204,11 +212,21 @@ void SetLoad(const char* text, Options&, MeterModel& m) {
     m.SetLoad(pf);
 }
 
-void AddWiringFault(const char* text, Options&, MeterModel& m) {
-    std::string error;
-    const auto fault = ParseWiringFault(text, error);
+// [ADDR:]FAULT: in every meter, or in the one at ADDR alone (a bus with one miswired meter).
+void AddWiringFault(const char* text, Options& o, MeterModel& m) {
+    std::string t = text, error;
+    const size_t digits = t.find_first_not_of("0123456789");
+    int address = -1;
+    if (digits > 0 && digits != std::string::npos && t[digits] == ':') {
+        address = int(Number("wiring-fault", t.substr(0, digits).c_str(), 0, 255));
+        t = t.substr(digits + 1);
+    }
+    const auto fault = ParseWiringFault(t, error);
     if (!fault) Die("--wiring-fault: " + error);
-    m.AddWiringFault(*fault);
+    if (address < 0)
+        m.AddWiringFault(*fault);
+    else
+        o.wiringFaults.push_back({address, *fault});
 }
 
 void SetAddresses(const char* text, Options& o) {
@@ -313,6 +331,8 @@ void AddMeters(Bus& bus, const MeterModel& common, const Options& o) {
                 model.SetBaud(l.baud), model.SetParityCode(l.parityCode);
         for (const RegisterSet& s : o.sets)
             if (s.address < 0 || s.address == o.addresses[k]) model.SetMeasurement(s.reg, s.value);
+        for (const auto& [address, fault] : o.wiringFaults)
+            if (address == o.addresses[k]) model.AddWiringFault(fault);
         meter.sendsStatusBytes = o.statusBytes;
         if (!o.faults.empty()) meter.SetRandomFaults(o.faultRate, o.faults);
     }
