@@ -9,7 +9,8 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     fonts-wqy-zenhei
     xvfb xauth mbpoll python3
-    libmosquitto-dev mosquitto mosquitto-clients libcpp-httplib-dev prometheus
+    libmosquitto-dev mosquitto mosquitto-clients libcpp-httplib-dev prometheus libjs-chart.js
+    chromium chromium-driver python3-selenium
     python3-pymodbus python3-serial python3-serial-asyncio libmodbus5 socat openssl libssl-dev
     clang libclang-rt-14-dev
     locales

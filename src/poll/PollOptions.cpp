@@ -61,7 +61,13 @@ void AddOptions(QCommandLineParser& p) {
         {"ha-discovery", "Publish Home Assistant MQTT discovery configs for every quantity."},
         {"ha-prefix", "Home Assistant discovery prefix.", "prefix", "homeassistant"},
         {"ha-cleanup", "Delete the discovery configs of this bus's meters no longer polled."},
-        {"http", "Serve /metrics (Prometheus) and /healthz on [ADDR]:PORT.", "[addr]:port"},
+        {"http",
+         "Serve the dashboard (/), its API (/api/), /metrics (Prometheus) and /healthz on "
+         "[ADDR]:PORT.",
+         "[addr]:port"},
+        {"http-user", "HTTP basic authentication for the dashboard and its API: the user.", "user"},
+        {"http-password-file", "File whose first line is the HTTP password.", "file"},
+        {"http-auth-metrics", "Ask for the user and password for /metrics and /healthz too."},
         {"diagnose",
          "Check each meter's wiring and values (docs/diagnostics.md); findings in every output."},
         {"diagnose-window",
@@ -85,6 +91,45 @@ bool Refused(std::string& error, std::string why) {
     return false;
 }
 
+// The first line of the option's file, without its line break.
+bool ReadPassword(QCommandLineParser& p, const char* option, std::string& password,
+                  std::string& error) {
+    const std::string path = p.value(option).toStdString();
+    std::FILE* f = std::fopen(path.c_str(), "r");
+    if (!f) return Refused(error, std::string("--") + option + ": cannot read " + path);
+    char line[1024] = {};
+    if (!std::fgets(line, sizeof line, f)) line[0] = 0;
+    std::fclose(f);
+    password = line;
+    while (!password.empty() && (password.back() == '\n' || password.back() == '\r'))
+        password.pop_back();
+    return true;
+}
+
+bool ParseHttp(QCommandLineParser& p, HttpOptions& h, std::string& error) {
+    if (!p.isSet("http")) {
+        for (const char* name : {"http-user", "http-password-file", "http-auth-metrics"})
+            if (p.isSet(name)) return Refused(error, std::string("--") + name + " needs --http");
+        return true;
+    }
+    std::string why;
+    h.listen = p.value("http").toStdString();
+    if (!ParseHostPort(h.listen, {std::nullopt, true}, why))
+        return Refused(error, "--http: " + why);
+    h.user = p.value("http-user").toStdString();
+    h.authMetrics = p.isSet("http-auth-metrics");
+    if (p.isSet("http-user") && h.user.empty())
+        return Refused(error, "--http-user: give a user name");
+    if (h.user.empty() != !p.isSet("http-password-file"))
+        return Refused(error, "--http-user and --http-password-file go together");
+    if (h.authMetrics && h.user.empty())
+        return Refused(error, "--http-auth-metrics needs --http-user");
+    if (!h.user.empty() && !ReadPassword(p, "http-password-file", h.password, error)) return false;
+    if (!h.user.empty() && h.password.empty())
+        return Refused(error, "--http-password-file: the file's first line is empty");
+    return true;
+}
+
 bool ParseMqtt(QCommandLineParser& p, MqttOptions& m, std::string& error) {
     if (!p.isSet("mqtt")) {
         for (const char* name :
@@ -103,17 +148,8 @@ bool ParseMqtt(QCommandLineParser& p, MqttOptions& m, std::string& error) {
     if (!where) return Refused(error, "--mqtt: " + why);
     m.host = where->host, m.port = where->port;
     m.user = p.value("mqtt-user").toStdString();
-    if (p.isSet("mqtt-password-file")) {
-        const std::string path = p.value("mqtt-password-file").toStdString();
-        std::FILE* f = std::fopen(path.c_str(), "r");
-        if (!f) return Refused(error, "--mqtt-password-file: cannot read " + path);
-        char line[1024] = {};
-        if (!std::fgets(line, sizeof line, f)) line[0] = 0;
-        std::fclose(f);
-        m.password = line;
-        while (!m.password.empty() && (m.password.back() == '\n' || m.password.back() == '\r'))
-            m.password.pop_back();
-    }
+    if (p.isSet("mqtt-password-file") && !ReadPassword(p, "mqtt-password-file", m.password, error))
+        return false;
     const auto queue = Parsed{p, error}.Number("mqtt-queue", 1, 10000000);
     if (!queue) return false;
     m.queueLimit = static_cast<size_t>(*queue);
@@ -215,8 +251,6 @@ std::optional<PollOptions> ParsePollOptions(const std::vector<std::string>& args
     o.outputFile = p.value("output").toStdString();
     if (!ParseMqtt(p, o.mqtt, error) || !ParseChecks(p, o.checks, error)) return std::nullopt;
     o.mqtt.findings = o.checks.diagnose;
-    o.http = p.value("http").toStdString();
-    if (p.isSet("http") && !ParseHostPort(o.http, {std::nullopt, true}, why))
-        return Fail(error, "--http: " + why);
+    if (!ParseHttp(p, o.http, error)) return std::nullopt;
     return o;
 }

@@ -8,6 +8,7 @@
 #include "poll/PollEngine.h"
 #include "poll/ReadingFilter.h"
 #include "poll/out/Mqtt.h"
+#include "poll/web/HttpService.h"
 
 enum class OutputFormat { Table, Csv, Jsonl };
 
@@ -19,7 +20,7 @@ struct PollOptions {
     OutputFormat format = OutputFormat::Csv;
     std::string outputFile;  // empty: standard output
     MqttOptions mqtt;        // host empty: no MQTT
-    std::string http;        // "[ADDR]:PORT" of /metrics; empty: none
+    HttpOptions http;        // listen empty: no HTTP server
     CheckOptions checks;     // the wiring checks, with --diagnose
 };
 

@@ -11,7 +11,6 @@
 #include "base/Clock.h"
 #include "poll/PollOptions.h"
 #include "poll/out/Mqtt.h"
-#include "poll/out/Prometheus.h"
 #include "poll/out/Writers.h"
 #include "serial/PortNaming.h"
 #include "serial/qt/QtTcpDevice.h"
@@ -107,8 +106,10 @@ int main(int argc, char** argv) {
     if (!o.mqtt.host.empty() &&
         !(mqtt = MakeMqttPublisher(o.mqtt, o.bus, o.config.addresses, Say, error)))
         Refuse(error);
-    std::unique_ptr<IMetricsExporter> metrics;
-    if (!o.http.empty() && !(metrics = MakeMetricsExporter(o.http, o.bus, error))) Refuse(error);
+    std::unique_ptr<IHttpService> metrics;
+    if (!o.http.listen.empty() &&
+        !(metrics = MakeHttpService(o.http, o.bus, o.config.addresses, error)))
+        Refuse(error);
     if (metrics && mqtt) metrics->SetDroppedSource([m = mqtt.get()] { return m->Dropped(); });
     bool fresh = true;
     std::FILE* out = OpenOutput(o, fresh);

@@ -24,6 +24,12 @@ QJsonObject Json(const std::string& text) {
     return QJsonDocument::fromJson(QByteArray::fromStdString(text)).object();
 }
 
+HttpOptions Listen(const std::string& where) {
+    HttpOptions o;
+    o.listen = where;
+    return o;
+}
+
 Reading ReadingAt(uint8_t address) {
     Reading r;
     r.address = address;
@@ -174,18 +180,18 @@ TEST(Prometheus, ExpositionGroupsFamiliesAndDropsASilentMetersValues) {
 
 TEST(Prometheus, ABadOrBusyListenAddressIsRefused) {
     std::string error;
-    EXPECT_FALSE(MakeMetricsExporter("9880", "b", error));
+    EXPECT_FALSE(MakeHttpService(Listen("9880"), "b", {1}, error));
     EXPECT_NE(error.find("--http"), std::string::npos);
-    EXPECT_FALSE(MakeMetricsExporter("127.0.0.1:99999", "b", error));
-    auto first = MakeMetricsExporter("127.0.0.1:0", "b", error);  // port 0: refused too
+    EXPECT_FALSE(MakeHttpService(Listen("127.0.0.1:99999"), "b", {1}, error));
+    auto first = MakeHttpService(Listen("127.0.0.1:0"), "b", {1}, error);  // port 0: refused too
     EXPECT_FALSE(first);
 }
 
 TEST(Prometheus, AnExporterEndsAtOnceHoweverSoonAfterItsStart) {
     for (int k = 0; k < 50; ++k) {
         std::string error;
-        auto exporter = MakeMetricsExporter("127.0.0.1:" + std::to_string(FreePortBelowEphemeral()),
-                                            "b", error);
+        auto exporter = MakeHttpService(
+            Listen("127.0.0.1:" + std::to_string(FreePortBelowEphemeral())), "b", {1}, error);
         ASSERT_TRUE(exporter) << error;
     }  // each destroyed at once: a stop before its server loop ran used to hang the join
 }

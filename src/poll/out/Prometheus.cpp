@@ -1,18 +1,10 @@
 #include "poll/out/Prometheus.h"
 
-#include <httplib.h>
-
-#include <QDateTime>
-#include <atomic>
-#include <cerrno>
-#include <chrono>
+#include <cmath>
 #include <map>
-#include <mutex>
-#include <thread>
 #include <utility>
 
 #include "poll/out/OutputText.h"
-#include "serial/NetworkPort.h"
 
 namespace {
 
@@ -37,74 +29,6 @@ void FindingSeries(std::string& out, const std::string& bus, const std::vector<R
                 Labels(bus, r.address, ",code=\"" + f.code + "\",phase=\"" + PhaseList(f) + "\"") +
                 " 1\n";
 }
-
-class MetricsExporter : public IMetricsExporter {
-  public:
-    explicit MetricsExporter(std::string bus) : m_bus(std::move(bus)) {
-        m_server.Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
-            res.set_content(Render(), "text/plain; version=0.0.4; charset=utf-8");
-        });
-        m_server.Get("/healthz", [](const httplib::Request&, httplib::Response& res) {
-            res.set_content("ok\n", "text/plain");
-        });
-    }
-    ~MetricsExporter() override {
-        // stop() does nothing until the server loop runs: a stop that came too early would
-        // leave the loop running and the join waiting for ever.
-        while (m_thread.joinable() && !m_finished) {
-            if (m_server.is_running()) {
-                m_server.stop();
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        if (m_thread.joinable()) m_thread.join();
-    }
-
-    bool Listen(const std::string& host, int port) {
-        if (!m_server.bind_to_port(host.c_str(), port)) return false;
-        m_thread = std::thread([this] {
-            m_server.listen_after_bind();
-            m_finished = true;
-        });
-        return true;
-    }
-
-    void OnReading(const Reading& r) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_last[r.address] = r;
-    }
-    void OnRoundEnd(const std::vector<MeterHealth>& health) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_health = health;
-    }
-    void SetDroppedSource(std::function<uint64_t()> dropped) override {
-        std::lock_guard<std::mutex> lock(m_mutex);  // a scrape may be under way
-        m_dropped = std::move(dropped);
-    }
-
-  private:
-    std::string Render() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        std::vector<Reading> last;
-        for (const MeterHealth& h : m_health) {
-            auto it = m_last.find(h.address);
-            if (it != m_last.end() && h.answering) last.push_back(it->second);
-        }
-        std::optional<uint64_t> dropped;
-        if (m_dropped) dropped = m_dropped();
-        return MetricsText(m_bus, last, m_health, QDateTime::currentMSecsSinceEpoch(), dropped);
-    }
-
-    std::string m_bus;
-    httplib::Server m_server;
-    std::thread m_thread;
-    std::atomic<bool> m_finished{false};
-    std::mutex m_mutex;
-    std::map<uint8_t, Reading> m_last;
-    std::vector<MeterHealth> m_health;
-    std::function<uint64_t()> m_dropped;
-};
 
 }  // namespace
 
@@ -167,24 +91,3 @@ std::string MetricsText(const std::string& bus, const std::vector<Reading>& last
     return out;
 }
 
-std::unique_ptr<IMetricsExporter> MakeMetricsExporter(const std::string& listen,
-                                                      const std::string& bus, std::string& error) {
-    std::string why;
-    const auto where = ParseHostPort(listen, {std::nullopt, true}, why);
-    if (!where) {
-        error = "--http: " + why;
-        return nullptr;
-    }
-    auto exporter = std::make_unique<MetricsExporter>(bus);
-    errno = 0;
-    if (!exporter->Listen(where->host.empty() ? "0.0.0.0" : where->host, where->port)) {
-        // The library does not say why; errno does when the bind itself failed.
-        const bool bindFailed =
-            errno == EADDRINUSE || errno == EADDRNOTAVAIL || errno == EACCES || errno == EPERM;
-        error = "--http: cannot listen on " + listen + " (" +
-                (bindFailed ? std::strerror(errno) : "in use, or not an address of this machine") +
-                ")";
-        return nullptr;
-    }
-    return exporter;
-}

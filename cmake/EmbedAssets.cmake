@@ -1,0 +1,27 @@
+# Writes a C++ source holding files as byte arrays, so that the poller serves its page with
+# nothing on disk.
+# cmake -DOUT=assets.cpp -DASSETS="url|type|path;..." -P EmbedAssets.cmake
+function(hex_bytes path out_var)
+    file(READ "${path}" hex HEX)
+    string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+    set(${out_var} "${bytes}" PARENT_SCOPE)
+endfunction()
+
+set(body "// Generated from the dashboard's files; do not edit.\n#include \"poll/web/Assets.h\"\n\nnamespace {\n")
+set(table "")
+set(index 0)
+foreach(asset IN LISTS ASSETS)
+    string(REPLACE "|" ";" parts "${asset}")
+    list(GET parts 0 url)
+    list(GET parts 1 type)
+    list(GET parts 2 path)
+    hex_bytes("${path}" bytes)
+    string(APPEND body "const unsigned char kData${index}[] = {${bytes}};\n")
+    string(APPEND table "    {\"${url}\", \"${type}\", kData${index}, sizeof kData${index}},\n")
+    math(EXPR index "${index} + 1")
+endforeach()
+string(APPEND body "const Asset kAssets[] = {\n${table}};\n\n}  // namespace\n\n")
+string(APPEND body "const Asset* Assets(size_t& count) {\n    count = sizeof kAssets / sizeof kAssets[0];\n    return kAssets;\n}\n")
+file(WRITE "${OUT}.new" "${body}")
+file(COPY_FILE "${OUT}.new" "${OUT}" ONLY_IF_DIFFERENT)
+file(REMOVE "${OUT}.new")

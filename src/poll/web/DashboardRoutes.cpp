@@ -1,0 +1,118 @@
+// The dashboard's routes: the page (one document for the bus and every meter), its files,
+// the JSON API and the live stream.
+#include <httplib.h>
+
+#include <QJsonArray>
+#include <chrono>
+#include <thread>
+
+#include "base/Parse.h"
+#include "poll/out/ReadingJson.h"
+#include "poll/web/Assets.h"
+#include "poll/web/Dashboard.h"
+
+namespace {
+
+constexpr int kKeepAliveMs = 15000;  // a comment line keeps proxies from closing a quiet stream
+constexpr int kBatchMs = 250;        // a page is written at most this often: live, and cheap
+
+void Json(httplib::Response& res, int status, const std::string& body) {
+    res.status = status;
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(body, "application/json");
+}
+
+const Asset* AssetAt(const std::string& url) {
+    size_t n = 0;
+    const Asset* all = Assets(n);
+    for (size_t k = 0; k < n; ++k)
+        if (url == all[k].url) return &all[k];
+    return nullptr;
+}
+
+void Serve(const Asset& a, httplib::Response& res) {
+    res.set_header("Cache-Control", "no-cache");
+    res.set_content(reinterpret_cast<const char*>(a.data), a.size,
+                    std::string(a.type) + "; charset=utf-8");
+}
+
+}  // namespace
+
+uint8_t Dashboard::MeterOf(const std::string& text, httplib::Response& res) {
+    std::string why;
+    const auto address = ParseNumber(text, 1, 255, why);
+    if (!address) {
+        Json(res, 400, ErrorJson("address: " + why));
+        return 0;
+    }
+    if (!Find(uint8_t(*address))) {
+        Json(res, 404, ErrorJson("no meter " + text + " on bus " + m_bus));
+        return 0;
+    }
+    return uint8_t(*address);
+}
+
+void Dashboard::Install(httplib::Server& server) {
+    const Asset* page = AssetAt("/index.html");
+    auto document = [page](const httplib::Request&, httplib::Response& res) { Serve(*page, res); };
+    server.Get("/", document);
+    server.Get(R"(/meter/(\d{1,3}))", document);
+    size_t n = 0;
+    const Asset* all = Assets(n);
+    for (size_t k = 0; k < n; ++k)
+        server.Get(all[k].url, [a = &all[k]](const httplib::Request&, httplib::Response& res) {
+            Serve(*a, res);
+        });
+    server.Get("/api/meters", [this](const httplib::Request&, httplib::Response& res) {
+        QJsonArray meters;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (const Meter& m : m_meters) meters.append(MeterJson(m.view, m_bus));
+        Json(res, 200, CompactJson({{"bus", QString::fromStdString(m_bus)}, {"meters", meters}}));
+    });
+    server.Get(R"(/api/meters/([^/]*))",
+               [this](const httplib::Request& req, httplib::Response& res) {
+                   std::lock_guard<std::mutex> lock(m_mutex);
+                   if (const uint8_t a = MeterOf(req.matches[1], res))
+                       Json(res, 200, CompactJson(MeterJson(Find(a)->view, m_bus)));
+               });
+    server.Get(R"(/api/meters/([^/]*)/trend)", [this](const httplib::Request& req,
+                                                      httplib::Response& res) {
+        const std::string key = req.get_param_value("quantity");
+        const int q = QuantityIndex(key);
+        std::string why;
+        const auto seconds = req.has_param("seconds")
+                                 ? ParseNumber(req.get_param_value("seconds"), 1, 3600, why)
+                                 : std::optional<long>(3600);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const uint8_t a = MeterOf(req.matches[1], res);
+        if (!a) return;
+        if (q < 0)
+            return Json(res, 400, ErrorJson("quantity: \"" + key + "\" is not one of the 34"));
+        if (!seconds) return Json(res, 400, ErrorJson("seconds: " + why));
+        Json(res, 200, CompactJson(TrendJson(a, q, Find(a)->trend.Samples(q, *seconds))));
+    });
+    server.Get("/api/events",
+               [this](const httplib::Request&, httplib::Response& res) { Stream(res); });
+}
+
+// Server-Sent Events: each client's provider waits for its own queue in the server's worker
+// thread; the poller only appends to the queues.
+void Dashboard::Stream(httplib::Response& res) {
+    auto client = m_hub.Join();
+    if (!client) return Json(res, 503, ErrorJson("too many live pages; try again later"));
+    res.set_header("Cache-Control", "no-store");
+    res.set_chunked_content_provider(
+        "text/event-stream",
+        [this, client, first = true](size_t, httplib::DataSink& sink) mutable {
+            std::string text;
+            if (std::exchange(first, false)) {
+                text = "retry: 2000\n\n";  // how soon the browser reconnects
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(kBatchMs));
+                if (!m_hub.Next(*client, text, kKeepAliveMs)) return false;
+            }
+            if (text.empty()) text = ": keep-alive\n\n";
+            return sink.write(text.data(), text.size());
+        },
+        [this, client](bool) { m_hub.Leave(client); });
+}
