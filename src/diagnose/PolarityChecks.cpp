@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr double kCrossedToleranceDeg = 25;  // around the 120 degrees of a crossed pair
+constexpr double kCrossedToleranceDeg = 35;  // around the 120 degrees of a crossed pair
 constexpr double kReversedFromDeg = 145;     // at least this far from every sound phase
 constexpr double kElementToleranceDeg = 30;  // around the 60 degrees between two elements
 constexpr double kLikelyLoadDeg = 20;        // a power factor of 0.94 lagging
@@ -63,19 +63,19 @@ void CheckPhases(CheckContext& c, const std::vector<int>& usable) {
               "all CTs face the wrong way (P1 must face the supply); check their orientation.");
         return;
     }
-    for (int x : negative) {
-        bool opposite = true;
-        for (int y : positive)
-            opposite = opposite &&
-                       std::fabs(WrapDeg(AngleDeg(c.pic.phase[x]) - AngleDeg(c.pic.phase[y]))) >=
-                           kReversedFromDeg;
-        if (!opposite) continue;
-        const std::string p = PhaseName(x);
-        c.Add("ct-reversed", Severity::Fault, {p}, AngleEvidence(c.pic, usable),
-              "The CT of phase " + p +
-                  " is reversed: swap its S1 and S2 leads at the meter, or turn the CT so that "
-                  "P1 faces the supply (unless a generator feeds this phase alone).");
-    }
+    // One phase against the others: with two negative the signature is no longer one
+    // reversed CT (a crossed pair at unequal power factors reads so too).
+    if (negative.size() != 1) return;
+    const int x = negative[0];
+    for (int y : positive)
+        if (std::fabs(WrapDeg(AngleDeg(c.pic.phase[x]) - AngleDeg(c.pic.phase[y]))) <
+            kReversedFromDeg)
+            return;
+    const std::string p = PhaseName(x);
+    c.Add("ct-reversed", Severity::Fault, {p}, AngleEvidence(c.pic, usable),
+          "The CT of phase " + p +
+              " is reversed: swap its S1 and S2 leads at the meter, or turn the CT so that "
+              "P1 faces the supply (unless a generator feeds this phase alone).");
 }
 
 // Three-wire: element a (Uab, Ia) leads element c (Ucb, Ic) by 60 degrees, and the load's
