@@ -3,6 +3,7 @@
 // the end of the minute). Pure.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 
@@ -10,9 +11,9 @@
 
 struct MinuteRow {
     uint8_t address = 0;
-    int64_t startMs = 0;   // the minute's (or step's) start, UTC, a multiple of its length
-    int32_t stepS = 60;    // 60 for a minute; 900 once thinned to a quarter of an hour
-    int32_t count = 0;     // readings in it
+    int64_t startMs = 0;  // the minute's (or step's) start, UTC, a multiple of its length
+    int32_t stepS = 60;   // 60 for a minute; 900 once thinned to a quarter of an hour
+    int32_t count = 0;    // readings in it
     MeasurementValues min{}, mean{}, max{}, last{};  // NaN where a quantity was never known
 };
 
@@ -25,8 +26,11 @@ class MinuteAggregator {
     std::optional<MinuteRow> Current() const;
 
   private:
+    void Start(int64_t startMs);
+    void Fold(const MeasurementValues& values);
+
     uint8_t m_address;
     std::optional<MinuteRow> m_row;
-    MeasurementValues m_sum{};
-    std::array<int32_t, kQuantityCount> m_known{};
+    MeasurementValues m_sum{};                      // of the known values, for the means
+    std::array<int32_t, kQuantityCount> m_known{};  // readings in which each was known
 };
