@@ -3,6 +3,7 @@
 // value, and the highest demand of each day and month. Pure: the store keeps what it makes.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -13,7 +14,7 @@ struct DemandInterval {
     uint8_t address = 0;
     int64_t startMs = 0;  // clock-aligned (UTC epoch multiples of the length)
     int32_t minutes = 15;
-    double activeW = NAN;    // mean total active power over the interval
+    double activeW = NAN;     // mean total active power over the interval
     double apparentVA = NAN;  // mean total apparent power
     // "energy": from the forward and reverse active energy counters' increase; "mean": from
     // the mean of the readings (the counter's step too coarse, or not known).
@@ -29,11 +30,12 @@ struct DemandPeak {
 
 struct DemandNow {
     std::optional<DemandInterval> last;  // the interval closed last
-    int64_t runningStartMs = 0;           // the interval under way
-    double runningW = NAN, predictedW = NAN;  // its mean so far, and its end value at the latest power
+    int64_t runningStartMs = 0;          // the interval under way
+    // Its mean so far, and its end value at the latest power.
+    double runningW = NAN, predictedW = NAN;
     double runningVA = NAN, predictedVA = NAN;
-    DemandPeak dayMax, monthMax;           // of total active power
-    DemandPeak dayMaxVA, monthMaxVA;       // of total apparent power
+    DemandPeak dayMax, monthMax;      // of total active power
+    DemandPeak dayMaxVA, monthMaxVA;  // of total apparent power
 };
 
 class DemandMeter {
@@ -47,8 +49,40 @@ class DemandMeter {
     void RestorePeaks(const DemandNow& peaks);
 
   private:
-    // (implementation detail: the interval under way, its first and last readings'
-    // counters and times, sums for the means, the day's and month's peaks)
+    // The active energy counters at one reading, what the energy method compares.
+    struct Counters {
+        int64_t ms = 0;
+        double forwardWh = NAN, reverseWh = NAN;
+        double stepWh = 0;  // their resolution: energy scale x PT x CT
+    };
+    // The mean of a quantity over the readings in which it was known.
+    struct Mean {
+        double sum = 0;
+        int32_t count = 0;
+        void Add(double v);
+        double Value() const;
+    };
+    // The interval under way.
+    struct Running {
+        int64_t startMs = 0;
+        Counters first, latest;
+        double latestW = NAN, latestVA = NAN;  // the latest known total powers
+        Mean active, apparent;
+        int64_t longestGapMs = 0;  // between its readings
+    };
+
+    static Counters CountersAt(const Reading& r);
+    int64_t LengthMs() const { return int64_t{m_minutes} * 60000; }
+    void Start(const Reading& r, int64_t startMs);
+    void Fold(const Reading& r);
+    DemandInterval Close(const Reading& next) const;
+    double Predicted(double runningMean, double latest) const;
+    void KeepPeaks(const DemandInterval& d);
+    void ClearPeaksNotOf(int64_t ms);
+
     uint8_t m_address;
     int m_minutes;
+    std::optional<Running> m_run;
+    std::optional<DemandInterval> m_last;
+    DemandPeak m_dayMax, m_monthMax, m_dayMaxVA, m_monthMaxVA;
 };
