@@ -26,10 +26,12 @@ void UseTimeZone(const char* tz) {
 // A meter at steady power between readings: its counters count joules exactly and show
 // whole steps of energy scale x PT x CT Wh.
 struct Meter {
+    DemandMeter& demand;
     int64_t ms = 0;
     int64_t forwardJ = 3600LL * 1000000, reverseJ = 0;  // 1 MWh in, nothing out
     int32_t scale = 1;
     uint32_t pt = 1, ct = 1;
+    std::vector<DemandInterval> closed{};  // the intervals its readings closed
 
     double Shown(int64_t joules) const {
         const int64_t stepWh = int64_t{scale} * pt * ct;
@@ -49,10 +51,9 @@ struct Meter {
         return r;
     }
     // forMs at power w (negative: exported), read every 10 s unless read is false.
-    void Run(DemandMeter& d, double w, int64_t forMs, std::vector<DemandInterval>& closed,
-             bool read = true) {
+    void Run(double w, int64_t forMs, bool read = true) {
         for (const int64_t end = ms + forMs; ms < end; ms += 10 * kS) {
-            auto c = read ? d.Add(Read(w, 1.25 * w)) : std::nullopt;
+            auto c = read ? demand.Add(Read(w, 1.25 * w)) : std::nullopt;
             if (c) closed.push_back(*c);
             (w >= 0 ? forwardJ : reverseJ) += int64_t(std::fabs(w)) * 10;
         }
@@ -159,11 +160,10 @@ TEST_F(Demand, SteadyPowerByEnergyOrByTheMean) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.w);
         DemandMeter d(3, 15);
-        Meter m{kMarch10 + 10 * kHour};
+        Meter m{d, kMarch10 + 10 * kHour};
         m.scale = c.scale, m.pt = c.pt, m.ct = c.ct;
-        std::vector<DemandInterval> closed;
-        m.Run(d, c.w, 15 * kMin, closed);
-        ASSERT_TRUE(closed.empty());
+        m.Run(c.w, 15 * kMin);
+        ASSERT_TRUE(m.closed.empty());
         const auto iv = d.Add(m.Read(c.w, 1.25 * c.w));
         ASSERT_TRUE(iv);
         EXPECT_EQ(iv->address, 3);
@@ -194,17 +194,16 @@ TEST_F(Demand, AStepInTheMiddleOverEachLength) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.minutes);
         DemandMeter d(1, c.minutes);
-        Meter m{kMarch10 + 10 * kHour};
+        Meter m{d, kMarch10 + 10 * kHour};
         m.scale = c.scale;
-        std::vector<DemandInterval> closed;
-        m.Run(d, c.lowW, c.lowMinutes * kMin, closed);
-        m.Run(d, c.highW, (c.minutes - c.lowMinutes) * kMin, closed);
-        m.Run(d, c.highW, 10 * kS, closed);
-        ASSERT_EQ(closed.size(), 1u);
-        EXPECT_EQ(closed[0].minutes, c.minutes);
-        EXPECT_NEAR(closed[0].activeW, c.expectW, 1e-6);
-        EXPECT_EQ(closed[0].activeMethod, c.method);
-        EXPECT_TRUE(closed[0].complete);
+        m.Run(c.lowW, c.lowMinutes * kMin);
+        m.Run(c.highW, (c.minutes - c.lowMinutes) * kMin);
+        m.Run(c.highW, 10 * kS);
+        ASSERT_EQ(m.closed.size(), 1u);
+        EXPECT_EQ(m.closed[0].minutes, c.minutes);
+        EXPECT_NEAR(m.closed[0].activeW, c.expectW, 1e-6);
+        EXPECT_EQ(m.closed[0].activeMethod, c.method);
+        EXPECT_TRUE(m.closed[0].complete);
     }
 }
 
@@ -221,7 +220,7 @@ TEST_F(Demand, IntervalsAreClockAligned) {
     };
     for (const Case& c : cases) {
         DemandMeter d(1, c.minutes);
-        d.Add(Meter{c.atMs}.Read(1000, 1000));
+        d.Add(Meter{d, c.atMs}.Read(1000, 1000));
         EXPECT_EQ(d.Now().runningStartMs, c.startMs) << c.minutes;
     }
 }
@@ -245,13 +244,12 @@ TEST_F(Demand, CompleteOnlyWhenReadFromStartToEnd) {
         SCOPED_TRACE(testing::Message() << "first " << c.firstS << " s, silent " << c.silenceS
                                         << " s, closed " << c.closeAfterEndS << " s late");
         DemandMeter d(1, 15);
-        Meter m{kMarch10 + 10 * kHour};  // 7200 W counts 20 Wh every 10 s: no part steps
-        std::vector<DemandInterval> closed;
-        m.Run(d, 7200, c.firstS * kS, closed, false);
-        m.Run(d, 7200, (c.silenceAtS - c.firstS + 10) * kS, closed);
-        m.Run(d, 7200, (c.silenceS - 10) * kS, closed, false);
-        m.Run(d, 7200, (900 - c.silenceAtS - c.silenceS) * kS, closed);
-        m.Run(d, 7200, c.closeAfterEndS * kS, closed, false);
+        Meter m{d, kMarch10 + 10 * kHour};  // 7200 W counts 20 Wh every 10 s: no part steps
+        m.Run(7200, c.firstS * kS, false);
+        m.Run(7200, (c.silenceAtS - c.firstS + 10) * kS);
+        m.Run(7200, (c.silenceS - 10) * kS, false);
+        m.Run(7200, (900 - c.silenceAtS - c.silenceS) * kS);
+        m.Run(7200, c.closeAfterEndS * kS, false);
         const auto iv = d.Add(m.Read(7200, 9000));
         ASSERT_TRUE(iv);
         EXPECT_EQ(iv->complete, c.complete);
@@ -264,20 +262,19 @@ TEST_F(Demand, CountersResetOrRescaledFallBackToTheMean) {
     for (const Change change : {ForwardReset, ReverseReset, PtTimesTen}) {
         SCOPED_TRACE(change);
         DemandMeter d(1, 15);
-        Meter m{kMarch10 + 10 * kHour};
+        Meter m{d, kMarch10 + 10 * kHour};
         m.reverseJ = 3600LL * 500000;
-        std::vector<DemandInterval> closed;
-        m.Run(d, 12000, 7 * kMin, closed);
+        m.Run(12000, 7 * kMin);
         if (change == ForwardReset) m.forwardJ = 0;  // net -1 MWh by the counters
         if (change == ReverseReset) m.reverseJ = 0;  // net +500 kWh
         if (change == PtTimesTen) {                  // the same count, ten times the Wh
             m.pt = 10;
             m.forwardJ *= 10, m.reverseJ *= 10;
         }
-        m.Run(d, 12000, 8 * kMin + 10 * kS, closed);
-        ASSERT_EQ(closed.size(), 1u);
-        EXPECT_DOUBLE_EQ(closed[0].activeW, 12000);
-        EXPECT_EQ(closed[0].activeMethod, "mean");
+        m.Run(12000, 8 * kMin + 10 * kS);
+        ASSERT_EQ(m.closed.size(), 1u);
+        EXPECT_DOUBLE_EQ(m.closed[0].activeW, 12000);
+        EXPECT_EQ(m.closed[0].activeMethod, "mean");
     }
 }
 
@@ -293,10 +290,9 @@ TEST_F(Demand, PredictedAtMidInterval) {
     };
     for (const Case& c : cases) {
         DemandMeter d(1, 15);
-        Meter m{kMarch10 + 10 * kHour};
+        Meter m{d, kMarch10 + 10 * kHour};
         m.scale = c.scale;
-        std::vector<DemandInterval> closed;
-        m.Run(d, 10000, 450 * kS, closed);  // 12500 VA
+        m.Run(10000, 450 * kS);  // 12500 VA
         d.Add(m.Read(16000, 18000));
         const DemandNow now = d.Now();
         EXPECT_EQ(now.runningStartMs, kMarch10 + 10 * kHour);
@@ -312,19 +308,18 @@ TEST_F(Demand, PredictedAtMidInterval) {
 TEST_F(Demand, DayAndMonthPeaksResetAtMidnight) {
     for (const int64_t day : {kMarch10, kMarch10 + 21 * kDayMs}) {  // mid-month, 31 March
         DemandMeter d(1, 15);
-        Meter m{day + 23 * kHour + 7 * kMin};
-        std::vector<DemandInterval> closed;
-        m.Run(d, 20000, 8 * kMin, closed);  // started 7 minutes late: no peak
-        m.Run(d, 9000, 15 * kMin, closed);
-        m.Run(d, 7000, 15 * kMin, closed);
-        m.Run(d, 6000, 15 * kMin, closed);
+        Meter m{d, day + 23 * kHour + 7 * kMin};
+        m.Run(20000, 8 * kMin);  // started 7 minutes late: no peak
+        m.Run(9000, 15 * kMin);
+        m.Run(7000, 15 * kMin);
+        m.Run(6000, 15 * kMin);
         ExpectPeak(d.Now().dayMax, 9000, day + 23 * kHour + 15 * kMin);
         ExpectPeak(d.Now().monthMaxVA, 11250, day + 23 * kHour + 15 * kMin);  // 1.25 x 9000
-        m.Run(d, 4000, 5 * kMin, closed);
+        m.Run(4000, 5 * kMin);
         EXPECT_TRUE(std::isnan(d.Now().dayMax.valueW));
         EXPECT_EQ(std::isnan(d.Now().monthMax.valueW), day != kMarch10);
-        m.Run(d, 4000, 10 * kMin + 10 * kS, closed);
-        ASSERT_EQ(closed.size(), 5u);
+        m.Run(4000, 10 * kMin + 10 * kS);
+        ASSERT_EQ(m.closed.size(), 5u);
         ExpectPeak(d.Now().dayMax, 4000, day + kDayMs);
         ExpectPeak(d.Now().dayMaxVA, 5000, day + kDayMs);
         if (day == kMarch10)
@@ -346,9 +341,8 @@ TEST_F(Demand, TheDayIsTheBoxsLocalDay) {
     for (const Case& c : cases) {
         UseTimeZone(c.tz);
         DemandMeter d(1, 15);
-        Meter m{kMarch10 + 21 * kHour + 30 * kMin};
-        std::vector<DemandInterval> closed;
-        for (const double w : {8000, 6000, 3000}) m.Run(d, w, 15 * kMin, closed);
+        Meter m{d, kMarch10 + 21 * kHour + 30 * kMin};
+        for (const double w : {8000, 6000, 3000}) m.Run(w, 15 * kMin);
         d.Add(m.Read(0, 0));
         ExpectPeak(d.Now().dayMax, c.dayMaxW, c.startMs);
     }
@@ -376,11 +370,10 @@ TEST_F(Demand, RestoredPeaksKeepTheHigher) {
         DemandMeter d(1, 15);
         DemandNow peaks;
         peaks.dayMax = peaks.monthMax = c.restored;
-        Meter m{ten};
-        std::vector<DemandInterval> closed;
-        m.Run(d, 10000, c.restoreAtMs - ten, closed);
+        Meter m{d, ten};
+        m.Run(10000, c.restoreAtMs - ten);
         d.RestorePeaks(peaks);
-        m.Run(d, 10000, ten + 20 * kMin - c.restoreAtMs, closed);
+        m.Run(10000, ten + 20 * kMin - c.restoreAtMs);
         ExpectPeak(d.Now().dayMax, c.day.valueW, c.day.intervalStartMs);
         ExpectPeak(d.Now().monthMax, c.month.valueW, c.month.intervalStartMs);
     }
@@ -396,9 +389,8 @@ TEST_F(Demand, ClockSetBackClosesTheIntervalAndStartsAnew) {
     };
     for (const Case& c : cases) {
         DemandMeter d(1, 15);
-        Meter m{ten};
-        std::vector<DemandInterval> closed;
-        m.Run(d, 12000, 5 * kMin + 10 * kS, closed);
+        Meter m{d, ten};
+        m.Run(12000, 5 * kMin + 10 * kS);
         m.ms = c.setBackToMs;
         const auto iv = d.Add(m.Read(12000, 15000));
         ASSERT_TRUE(iv);
