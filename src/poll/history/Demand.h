@@ -3,6 +3,7 @@
 // value, and the highest demand of each day and month. Pure: the store keeps what it makes.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
