@@ -1,16 +1,41 @@
-// The history store's parts. Every expected value is worked out by hand in the test that
-// uses it.
+// The history store on real files in a scratch directory. Every expected value is worked
+// out by hand in the test that uses it.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <bit>
 #include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <thread>
 
 #include "poll/history/PendingRows.h"
 #include "poll/history/RowCodec.h"
 #include "poll/history/RowMerge.h"
+#include "poll/history/Store.h"
+#include "poll/history/StoreRetention.h"
+#include "poll/history/StoreSchema.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
 constexpr int64_t kMinuteMs = 60 * 1000;
+constexpr int64_t kQuarterMs = 15 * kMinuteMs;
+constexpr int64_t kDayMs = 86400 * 1000;
+constexpr int64_t kNewYear2026 = 1767225600000;  // 2026-01-01 00:00 UTC
+
+const int kVoltageA = QuantityIndex("voltage_a");
+const int kCurrentA = QuantityIndex("current_a");
+const int kFrequency = QuantityIndex("frequency");
+const int kEnergyForward = QuantityIndex("active_energy_forward");
 
 // A minute whose values are exact in float32: base - 1, base, base + 1, base + 0.5.
 MinuteRow Minute(int64_t startMs, double base = 230, int32_t count = 10, uint8_t address = 7) {
@@ -24,6 +49,83 @@ MinuteRow Minute(int64_t startMs, double base = 230, int32_t count = 10, uint8_t
     row.last.fill(base + 0.5);
     return row;
 }
+
+bool SameBits(const MeasurementValues& a, const MeasurementValues& b) {
+    for (int q = 0; q < kQuantityCount; ++q) {
+        if (std::isnan(a[q]) && std::isnan(b[q])) continue;
+        if (std::bit_cast<uint64_t>(a[q]) != std::bit_cast<uint64_t>(b[q])) return false;
+    }
+    return true;
+}
+
+void ExpectSameRow(const MinuteRow& got, const MinuteRow& want) {
+    EXPECT_EQ(got.address, want.address);
+    EXPECT_EQ(got.startMs, want.startMs);
+    EXPECT_EQ(got.stepS, want.stepS);
+    EXPECT_EQ(got.count, want.count);
+    EXPECT_TRUE(SameBits(got.min, want.min));
+    EXPECT_TRUE(SameBits(got.mean, want.mean));
+    EXPECT_TRUE(SameBits(got.max, want.max));
+    EXPECT_TRUE(SameBits(got.last, want.last));
+}
+
+// The notices, said on the writer's thread.
+struct Notices {
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    HistoryStore::Notice Sink() {
+        return [this](const std::string& line) {
+            std::lock_guard lock(mutex);
+            lines.push_back(line);
+        };
+    }
+    int Count(const std::string& part) {
+        std::lock_guard lock(mutex);
+        int n = 0;
+        for (const auto& line : lines) n += line.find(part) != std::string::npos;
+        return n;
+    }
+    void Clear() {
+        std::lock_guard lock(mutex);
+        lines.clear();
+    }
+};
+
+class HistoryStoreTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char dir[] = "/tmp/kx-history-XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        m_dir = dir;
+        m_options.path = m_dir + "/history.db";
+        m_options.clockMs = [this] { return m_now.load(); };
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    std::unique_ptr<HistoryStore> OpenStore() {
+        std::string error;
+        auto store = HistoryStore::Open(m_options, m_notices.Sink(), error);
+        EXPECT_NE(store, nullptr) << error;
+        return store;
+    }
+    std::vector<MinuteRow> AllRows(const HistoryStore& store, int32_t stepS = 60,
+                                   uint8_t address = 7) {
+        return store.Rows({address, 0, kNewYear2026 + 400 * kDayMs, stepS});
+    }
+    std::vector<std::string> SetAside() {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(m_dir)) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("history.db.corrupt-", 0) == 0) names.push_back(name);
+        }
+        return names;
+    }
+
+    std::string m_dir;
+    StoreOptions m_options;
+    std::atomic<int64_t> m_now{kNewYear2026};
+    Notices m_notices;
+};
 
 // ---- the layout of the values
 
@@ -132,6 +234,241 @@ TEST(PendingRowsTest, ARefusedBatchGoesBackInFront) {
     ASSERT_EQ(newer.minutes.size(), 3u);
     EXPECT_EQ(newer.minutes[0].startMs, 1 * kMinuteMs);
     EXPECT_EQ(newer.minutes[2].startMs, 3 * kMinuteMs);
+}
+
+// ---- round trips
+
+TEST_F(HistoryStoreTest, MinuteRowsComeBackExactly) {
+    MinuteRow first = Minute(kNewYear2026, 230.5, 12);
+    first.mean[kFrequency] = NAN;  // never known in that minute
+    first.last[kEnergyForward] = 123456789.123;
+    first.min[kEnergyForward] = 123456789.001;
+    const MinuteRow second = Minute(kNewYear2026 + kMinuteMs, 229, 11);
+    auto store = OpenStore();
+    store->Put(second);
+    store->Put(first);
+    EXPECT_TRUE(store->Flush());
+    const auto rows = AllRows(*store);
+    ASSERT_EQ(rows.size(), 2u);
+    ExpectSameRow(rows[0], first);
+    ExpectSameRow(rows[1], second);
+    EXPECT_TRUE(AllRows(*store, 60, 8).empty());  // another meter's
+}
+
+TEST_F(HistoryStoreTest, RawReadingsComeBackExactlyFromTheirTime) {
+    MeasurementValues values{};
+    for (int q = 0; q < kQuantityCount; ++q) values[q] = 0.1 * (q + 1);  // not float-exact
+    values[kCurrentA] = NAN;
+    auto store = OpenStore();
+    for (int i = 0; i < 3; ++i) store->PutRaw(7, kNewYear2026 + i * 1000, values);
+    store->PutRaw(8, kNewYear2026 + 1000, values);
+    EXPECT_TRUE(store->Flush());
+    const auto raw = store->Raw(7, kNewYear2026 + 1000);
+    ASSERT_EQ(raw.size(), 2u);
+    EXPECT_EQ(raw[0].first, kNewYear2026 + 1000);
+    EXPECT_EQ(raw[1].first, kNewYear2026 + 2000);
+    EXPECT_TRUE(SameBits(raw[1].second, values));
+}
+
+TEST_F(HistoryStoreTest, DemandIntervalsComeBackInTheirRange) {
+    const DemandInterval whole{7, kNewYear2026, 15, 12345.5, NAN, "energy", true};
+    const DemandInterval part{7, kNewYear2026 + kQuarterMs, 15, 99.25, 120.5, "mean", false};
+    const DemandInterval after{7, kNewYear2026 + 2 * kQuarterMs, 15, 1, 1, "mean", true};
+    auto store = OpenStore();
+    for (const auto& d : {whole, part, after}) store->PutDemand(d);
+    EXPECT_TRUE(store->Flush());
+    const auto got = store->Demands(7, kNewYear2026, kNewYear2026 + 2 * kQuarterMs);
+    ASSERT_EQ(got.size(), 2u);  // [from, to)
+    EXPECT_EQ(got[0].activeW, 12345.5);
+    EXPECT_TRUE(std::isnan(got[0].apparentVA));
+    EXPECT_EQ(got[0].activeMethod, "energy");
+    EXPECT_TRUE(got[0].complete);
+    EXPECT_EQ(got[1].startMs, kNewYear2026 + kQuarterMs);
+    EXPECT_EQ(got[1].apparentVA, 120.5);
+    EXPECT_EQ(got[1].activeMethod, "mean");
+    EXPECT_FALSE(got[1].complete);
+}
+
+TEST_F(HistoryStoreTest, FifteenMinutesMakeOneQuarterHour) {
+    auto store = OpenStore();
+    for (int i = 0; i < 15; ++i) {
+        MinuteRow row = Minute(kNewYear2026 + i * kMinuteMs, 0, i == 14 ? 20 : 10);
+        row.min[kVoltageA] = 230 - i;
+        row.mean[kVoltageA] = 231 + i;
+        row.max[kVoltageA] = 232 + 2 * i;
+        row.last[kVoltageA] = 240 + i;
+        row.last[kEnergyForward] = 1000.25 + i;
+        row.mean[kFrequency] = i == 3 ? 50.0 : NAN;
+        row.last[kCurrentA] = i == 12 ? 5.5 : NAN;
+        store->Put(row);
+    }
+    EXPECT_TRUE(store->Flush());
+    const auto rows = AllRows(*store, 900);
+    ASSERT_EQ(rows.size(), 1u);
+    const MinuteRow& q = rows[0];
+    EXPECT_EQ(q.startMs, kNewYear2026);
+    EXPECT_EQ(q.stepS, 900);
+    EXPECT_EQ(q.count, 14 * 10 + 20);
+    EXPECT_EQ(q.min[kVoltageA], 216);             // 230 - 14
+    EXPECT_EQ(q.mean[kVoltageA], 38150.0 / 160);  // (10 * (14 * 231 + 91) + 20 * 245) / 160
+    EXPECT_EQ(q.max[kVoltageA], 260);             // 232 + 28
+    EXPECT_EQ(q.last[kVoltageA], 254);            // the last minute's
+    EXPECT_EQ(q.last[kEnergyForward], 1014.25);
+    EXPECT_EQ(q.mean[kFrequency], 50.0);  // the one minute that knew it
+    EXPECT_EQ(q.last[kCurrentA], 5.5);    // the latest known
+    EXPECT_EQ(AllRows(*store, 3600).size(), 1u);
+    EXPECT_EQ(AllRows(*store, 60).size(), 15u);
+    EXPECT_TRUE(AllRows(*store, 120).empty());  // not one of the steps
+}
+
+// ---- retention, on a clock of the test's
+
+TEST_F(HistoryStoreTest, OldMinutesAreThinnedAndOlderRowsDeleted) {
+    m_options.days = 30;
+    m_now = kNewYear2026 + 5 * kMinuteMs;  // thinning up to 7 days before kNewYear2026
+    const int64_t weekAgo = kNewYear2026 - 7 * kDayMs;
+    auto store = OpenStore();
+    for (int i = 0; i < 15; ++i) store->Put(Minute(weekAgo - kQuarterMs + i * kMinuteMs, 100 + i));
+    store->Put(Minute(weekAgo + kMinuteMs));    // older than 7 days, its quarter is not
+    store->Put(Minute(kNewYear2026 - kDayMs));  // a day old
+    store->Put(Minute(kNewYear2026 - 31 * kDayMs));
+    MinuteRow oldQuarter = Minute(kNewYear2026 - 40 * kDayMs);
+    oldQuarter.stepS = 900;
+    store->Put(oldQuarter);
+    store->PutDemand({7, kNewYear2026 - 31 * kDayMs, 15, 1, 1, "mean", true});
+    store->PutDemand({7, kNewYear2026 - kDayMs, 15, 2, 2, "mean", true});
+    const int64_t newestRaw = kNewYear2026 - 10000;
+    for (int64_t age : {3600001, 3599000, 0}) store->PutRaw(7, newestRaw - age, {});
+    EXPECT_TRUE(store->Flush());
+
+    const auto rows = AllRows(*store, 60);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].startMs, weekAgo - kQuarterMs);
+    EXPECT_EQ(rows[0].stepS, 900);  // as it is, at a step of 60
+    EXPECT_EQ(rows[0].count, 150);
+    EXPECT_EQ(rows[0].min[kVoltageA], 99);    // 100 - 1
+    EXPECT_EQ(rows[0].mean[kVoltageA], 107);  // the mean of 100..114
+    EXPECT_EQ(rows[0].max[kVoltageA], 115);   // 114 + 1
+    EXPECT_EQ(rows[0].last[kVoltageA], 114.5);
+    EXPECT_EQ(rows[1].startMs, weekAgo + kMinuteMs);
+    EXPECT_EQ(rows[1].stepS, 60);
+    EXPECT_EQ(rows[2].startMs, kNewYear2026 - kDayMs);
+    const auto demands = store->Demands(7, 0, kNewYear2026);
+    ASSERT_EQ(demands.size(), 1u);
+    EXPECT_EQ(demands[0].activeW, 2);
+    EXPECT_EQ(store->Raw(7, 0).size(), 2u);
+}
+
+TEST_F(HistoryStoreTest, ThinningGoesInBoundedBatches) {
+    auto store = OpenStore();
+    const int64_t start = kNewYear2026 - 20 * kDayMs;
+    for (int i = 0; i < 3 * 1440; ++i) store->Put(Minute(start + i * kMinuteMs));
+    auto minutesLeft = [&] {
+        int n = 0;
+        for (const auto& row : AllRows(*store)) n += row.stepS == 60;
+        return n;
+    };
+    EXPECT_TRUE(store->Flush());
+    EXPECT_EQ(minutesLeft(), 3 * 1440 - kThinBatchRows);
+    EXPECT_TRUE(store->Flush());
+    EXPECT_EQ(minutesLeft(), 0);
+    EXPECT_EQ(AllRows(*store).size(), 3u * 96);
+}
+
+// ---- damaged, foreign and refused files
+
+TEST_F(HistoryStoreTest, ADamagedFileIsMovedAsideAndANewOneStarted) {
+    struct Case {
+        const char* name;
+        std::function<void()> damage;
+    } cases[] = {
+        {"garbage", [&] { std::ofstream(m_options.path) << std::string(8192, '\xab'); }},
+        {"pages overwritten",
+         [&] {
+             {
+                 auto store = OpenStore();
+                 for (int i = 0; i < 200; ++i) store->Put(Minute(kNewYear2026 + i * kMinuteMs));
+                 store->Flush();
+             }
+             std::fstream f(m_options.path, std::ios::in | std::ios::out | std::ios::binary);
+             f.seekp(4096);
+             f << std::string(fs::file_size(m_options.path) - 4096, 'Z');
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(m_dir);
+        fs::create_directory(m_dir);
+        c.damage();
+        auto store = OpenStore();
+        ASSERT_TRUE(store);
+        EXPECT_EQ(m_notices.Count("is damaged"), 1);
+        m_notices.Clear();
+        EXPECT_EQ(SetAside().size(), 1u);
+        store->Put(Minute(kNewYear2026));
+        EXPECT_TRUE(store->Flush());
+        EXPECT_EQ(AllRows(*store).size(), 1u);
+    }
+}
+
+TEST_F(HistoryStoreTest, AFileOfSomethingElseIsRefusedAndLeftAlone) {
+    struct Case {
+        const char* sql;
+        const char* error;
+    } cases[] = {
+        {"DROP TABLE meta; CREATE TABLE invoices(id INTEGER)", "not a kx880-poll history"},
+        {"UPDATE meta SET value = 2", "newer kx880-poll"},
+    };
+    for (const Case& c : cases) {
+        fs::remove(m_options.path);
+        OpenStore().reset();
+        {
+            SqliteDb db(m_options.path, SQLITE_OPEN_READWRITE);
+            db.Exec(c.sql);
+        }
+        std::string error;
+        EXPECT_EQ(HistoryStore::Open(m_options, m_notices.Sink(), error), nullptr);
+        EXPECT_NE(error.find(c.error), std::string::npos) << error;
+        EXPECT_EQ(HistoryStore::OpenForReading(m_options.path, error), nullptr);
+        EXPECT_TRUE(SetAside().empty());
+    }
+}
+
+TEST_F(HistoryStoreTest, ASecondPollerIsRefusedAndAReaderIsNot) {
+    auto first = OpenStore();
+    first->Put(Minute(kNewYear2026));
+    EXPECT_TRUE(first->Flush());
+    std::string error;
+    EXPECT_EQ(HistoryStore::Open(m_options, nullptr, error), nullptr);
+    EXPECT_EQ(error, m_options.path + " is already in use by another kx880-poll");
+    auto reader = HistoryStore::OpenForReading(m_options.path, error);
+    ASSERT_TRUE(reader) << error;
+    EXPECT_EQ(AllRows(*reader).size(), 1u);
+    first.reset();
+    EXPECT_TRUE(OpenStore());
+}
+
+TEST_F(HistoryStoreTest, ReadsBesideTheWriterSeeWholeCommits) {
+    auto store = OpenStore();
+    std::atomic<bool> done{false};
+    std::vector<size_t> seen;
+    std::thread reader([&] {
+        while (!done) seen.push_back(AllRows(*store).size());
+    });
+    for (int batch = 0; batch < 20; ++batch) {
+        for (int i = 0; i < 10; ++i)
+            store->Put(Minute(kNewYear2026 + (batch * 10 + i) * kMinuteMs));
+        store->Flush();
+    }
+    done = true;
+    reader.join();
+    for (size_t i = 0; i < seen.size(); ++i) {
+        EXPECT_EQ(seen[i] % 10, 0u) << seen[i];
+        if (i > 0) {
+            EXPECT_GE(seen[i], seen[i - 1]);
+        }
+    }
+    EXPECT_EQ(AllRows(*store).size(), 200u);
 }
 
 }  // namespace
