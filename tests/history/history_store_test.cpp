@@ -471,4 +471,153 @@ TEST_F(HistoryStoreTest, ReadsBesideTheWriterSeeWholeCommits) {
     EXPECT_EQ(AllRows(*store).size(), 200u);
 }
 
+// ---- a killed poller, a full disk and a read-only file, in forked children
+
+// Runs child in a forked process that tells the parent through a pipe; what it told.
+struct Child {
+    pid_t pid = -1;
+    int fd = -1;
+};
+
+Child Fork(const std::function<void(int fd)>& child) {
+    int fds[2];
+    if (pipe(fds) != 0) return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        child(fds[1]);
+        _exit(0);
+    }
+    close(fds[1]);
+    return {pid, fds[0]};
+}
+
+std::string ReadAll(int fd) {
+    std::string text;
+    char buffer[256];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, size_t(n));
+    close(fd);
+    return text;
+}
+
+void Tell(int fd, const std::string& text) {
+    if (write(fd, text.data(), text.size()) != ssize_t(text.size())) _exit(3);
+}
+
+TEST_F(HistoryStoreTest, AKillDuringCommitsLeavesWholeCommits) {
+    const Child child = Fork([&](int fd) {
+        auto store = OpenStore();
+        for (int i = 0; i < 100; ++i) store->Put(Minute(kNewYear2026 + i * kMinuteMs));
+        if (!store->Flush()) _exit(2);
+        for (int i = 100; i < 150; ++i) store->Put(Minute(kNewYear2026 + i * kMinuteMs));
+        store->Commit();
+        store->Put(Minute(kNewYear2026 + 150 * kMinuteMs));  // never committed
+        Tell(fd, "c");
+        // Commits without end, so that the kill may land inside one.
+        for (int64_t i = 151;; ++i) {
+            store->Put(Minute(kNewYear2026 + i * kMinuteMs));
+            store->Commit();
+        }
+    });
+    char c = 0;
+    ASSERT_EQ(read(child.fd, &c, 1), 1);
+    usleep(20000);
+    kill(child.pid, SIGKILL);
+    int status = 0;
+    waitpid(child.pid, &status, 0);
+    close(child.fd);
+    EXPECT_TRUE(WIFSIGNALED(status));
+
+    auto store = OpenStore();
+    ASSERT_TRUE(store);
+    EXPECT_EQ(m_notices.Count("damaged"), 0);
+    const auto rows = AllRows(*store);
+    EXPECT_GE(rows.size(), 100u);
+    for (size_t i = 0; i < rows.size(); ++i)  // commits whole, in order: no gap
+        EXPECT_EQ(rows[i].startMs, kNewYear2026 + int64_t(i) * kMinuteMs);
+}
+
+TEST_F(HistoryStoreTest, AKillLosesOnlyWhatWasNotCommitted) {
+    const Child child = Fork([&](int fd) {
+        auto store = OpenStore();
+        for (int i = 0; i < 100; ++i) store->Put(Minute(kNewYear2026 + i * kMinuteMs));
+        if (!store->Flush()) _exit(2);
+        for (int i = 100; i < 150; ++i) store->Put(Minute(kNewYear2026 + i * kMinuteMs));
+        Tell(fd, "p");
+        pause();
+    });
+    char c = 0;
+    ASSERT_EQ(read(child.fd, &c, 1), 1);
+    kill(child.pid, SIGKILL);
+    waitpid(child.pid, nullptr, 0);
+    close(child.fd);
+    {
+        SqliteDb db(m_options.path, SQLITE_OPEN_READWRITE);
+        EXPECT_EQ(QuickCheck(db), "");
+    }
+    auto store = OpenStore();
+    EXPECT_EQ(m_notices.Count("damaged"), 0);
+    EXPECT_EQ(AllRows(*store).size(), 100u);
+}
+
+TEST_F(HistoryStoreTest, AFullDiskIsSaidOnceAndItsRowsWrittenLater) {
+    m_options.maxQueued = 15;
+    const Child child = Fork([&](int fd) {
+        auto store = OpenStore();
+        for (int i = 0; i < 10; ++i) store->Put(Minute(kNewYear2026 + i * kMinuteMs));
+        const bool before = store->Flush();
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{0, RLIM_INFINITY};  // no byte more to any file: EFBIG
+        setrlimit(RLIMIT_FSIZE, &limit);
+        for (int i = 10; i < 20; ++i) store->Put(Minute(kNewYear2026 + i * kMinuteMs));
+        for (int i = 0; i < 8; ++i) store->PutRaw(7, kNewYear2026 + i, {});
+        const bool full1 = store->Flush(), full2 = store->Flush();
+        const StoreStatus waiting = store->Status();
+        limit.rlim_cur = RLIM_INFINITY;
+        setrlimit(RLIMIT_FSIZE, &limit);
+        const bool after = store->Flush();
+        Tell(fd, std::to_string(before) + std::to_string(full1) + std::to_string(full2) +
+                     std::to_string(after) + " queued " + std::to_string(waiting.queued) +
+                     " dropped " + std::to_string(waiting.dropped) + " failing " +
+                     std::to_string(waiting.failing) + " said " +
+                     std::to_string(m_notices.Count("cannot write")) + " again " +
+                     std::to_string(m_notices.Count("history: writing again (3 rows")) + " left " +
+                     std::to_string(store->Status().queued));
+    });
+    const std::string told = ReadAll(child.fd);
+    waitpid(child.pid, nullptr, 0);
+    EXPECT_EQ(told, "1001 queued 15 dropped 3 failing 1 said 1 again 1 left 0");
+    std::string error;
+    auto reader = HistoryStore::OpenForReading(m_options.path, error);
+    ASSERT_TRUE(reader) << error;
+    EXPECT_EQ(AllRows(*reader).size(), 20u);
+    EXPECT_EQ(reader->Raw(7, 0).size(), 5u);  // 3 of the 8 gave way
+}
+
+// Root writes to a file of mode 0444 all the same: the child then runs as nobody.
+TEST_F(HistoryStoreTest, AReadOnlyFileIsSaidOnceAndWrittenWhenWritable) {
+    chmod(m_dir.c_str(), 0777);
+    const Child child = Fork([&](int fd) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
+            Tell(fd, "no nobody");
+            return;
+        }
+        OpenStore().reset();
+        chmod(m_options.path.c_str(), 0444);
+        auto store = OpenStore();
+        store->Put(Minute(kNewYear2026));
+        const bool refused1 = store->Flush(), refused2 = store->Flush();
+        chmod(m_options.path.c_str(), 0644);
+        const bool after = store->Flush();
+        Tell(fd, std::to_string(refused1) + std::to_string(refused2) + std::to_string(after) +
+                     " said " + std::to_string(m_notices.Count("read-only")) + " again " +
+                     std::to_string(m_notices.Count("history: writing again")) + " rows " +
+                     std::to_string(AllRows(*store).size()));
+    });
+    const std::string told = ReadAll(child.fd);
+    waitpid(child.pid, nullptr, 0);
+    if (told == "no nobody") GTEST_SKIP() << "running as root, and cannot become nobody";
+    EXPECT_EQ(told, "001 said 1 again 1 rows 1");
+}
+
 }  // namespace

@@ -1,5 +1,8 @@
 #include "poll/history/StoreWriter.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "poll/history/StoreRows.h"
@@ -13,6 +16,18 @@ std::optional<int64_t> NewestRaw(const SqliteDb& db) {
     return newest.Int(0);
 }
 
+// SQLite makes the log and its index with the mode the file has then: made while the file
+// was read-only, they would keep refusing writes once it is writable again.
+void LetSideFilesFollow(const std::string& path) {
+    struct stat db {};
+    if (stat(path.c_str(), &db) != 0) return;
+    for (const char* suffix : {"-wal", "-shm"}) {
+        const std::string side = path + suffix;
+        if (access(side.c_str(), F_OK) == 0 && access(side.c_str(), W_OK) != 0)
+            chmod(side.c_str(), db.st_mode & 0777);  // when it fails, the write says why
+    }
+}
+
 void Rollback(SqliteDb& db) {
     sqlite3_exec(db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
 }
@@ -23,6 +38,7 @@ void StoreWriter::Connect() {
     if (m_db) return;
     auto db = std::make_unique<SqliteDb>(m_path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     if (db->ReadOnly()) throw SqliteError(SQLITE_READONLY, "the file is read-only");
+    LetSideFilesFollow(m_path);  // before the first read opens them
     SetUpForWriting(*db);
     CreateOrCheckSchema(*db);
     m_meters = LoadKnownMeters(*db);
