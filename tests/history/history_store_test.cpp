@@ -620,4 +620,51 @@ TEST_F(HistoryStoreTest, AReadOnlyFileIsSaidOnceAndWrittenWhenWritable) {
     EXPECT_EQ(told, "001 said 1 again 1 rows 1");
 }
 
+// ---- how big a meter's year is: run with --gtest_also_run_disabled_tests
+
+TEST_F(HistoryStoreTest, DISABLED_FileSizeOfOneMeterYear) {
+    m_options.days = 400;
+    auto store = OpenStore();
+    const int64_t start = kNewYear2026;
+    uint32_t noise = 1;
+    auto jitter = [&] {
+        noise = noise * 1664525u + 1013904223u;
+        return double(noise >> 8) / double(1u << 24);
+    };
+    double energy = 123456789.0;
+    for (int64_t m = 0; m < 365 * 1440; ++m) {
+        MinuteRow row = Minute(start + m * kMinuteMs);
+        for (int q = 0; q < kQuantityCount; ++q) {
+            row.min[q] = 200 + jitter();
+            row.mean[q] = 210 + jitter();
+            row.max[q] = 220 + jitter();
+            row.last[q] = 215 + jitter();
+        }
+        energy += 20 * jitter();
+        for (int q = kEnergyForward; q < kEnergyForward + 4; ++q) row.last[q] = energy;
+        store->Put(row);
+        if (m % 15 == 14)
+            store->PutDemand(
+                {7, start + (m - 14) * kMinuteMs, 15, 1000 * jitter(), 1100, "energy", true});
+        if (m % 60 == 59) {
+            m_now = start + (m + 1) * kMinuteMs;
+            store->Flush();
+        }
+    }
+    store.reset();  // the last connection's checkpoint
+    const auto withoutRaw = fs::file_size(m_options.path);
+    store = OpenStore();
+    for (int s = 0; s < 3600; ++s) store->PutRaw(7, m_now + s * 1000, {});
+    store.reset();
+    std::string error;
+    auto reader = HistoryStore::OpenForReading(m_options.path, error);
+    size_t minutes = 0, quarters = 0;
+    for (const auto& row : AllRows(*reader)) (row.stepS == 60 ? minutes : quarters) += 1;
+    printf("one meter, a year: %zu minute rows, %zu quarter rows, %zu demand intervals\n", minutes,
+           quarters, reader->Demands(7, 0, m_now).size());
+    printf("file: %.1f MB; with an hour of raw readings at 1/s: %.1f MB\n",
+           double(withoutRaw) / 1e6, double(fs::file_size(m_options.path)) / 1e6);
+    EXPECT_EQ(minutes, 7u * 1440);
+}
+
 }  // namespace
