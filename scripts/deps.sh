@@ -12,6 +12,7 @@ packages=(
     libmosquitto-dev mosquitto mosquitto-clients libcpp-httplib-dev prometheus libjs-chart.js
     chromium chromium-driver python3-selenium
     python3-pymodbus python3-serial python3-serial-asyncio libmodbus5 socat openssl libssl-dev
+    libsqlite3-dev
     clang libclang-rt-14-dev
     locales
 )
