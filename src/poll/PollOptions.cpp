@@ -78,6 +78,14 @@ void AddOptions(QCommandLineParser& p) {
          "standard one.",
          "volts"},
         {"frequency", "Nominal frequency, 50 or 60; default: the nearer of the two.", "hz"},
+        {"history",
+         "Keep every meter's minutes, the last hour's readings and block demand in this SQLite "
+         "file.",
+         "file"},
+        {"history-days", "Days the history keeps (minutes for a week, quarter hours after).",
+         "days", "400"},
+        {"demand-minutes", "Block demand over clock-aligned intervals of 15, 30 or 60 minutes.",
+         "minutes", "15"},
     });
 }
 
@@ -180,6 +188,22 @@ bool ParseChecks(QCommandLineParser& p, CheckOptions& c, std::string& error) {
                                  p.value("frequency").toStdString(), c.settings, error);
 }
 
+bool ParseHistory(QCommandLineParser& p, HistoryOptions& h, std::string& error) {
+    h.path = p.value("history").toStdString();
+    if (p.isSet("history") && h.path.empty()) return Refused(error, "--history: give a file");
+    if (!p.isSet("history") && p.isSet("history-days"))
+        return Refused(error, "--history-days needs --history");
+    const auto days = Parsed{p, error}.Number("history-days", 1, 36500);
+    const auto minutes = days ? Parsed{p, error}.Number("demand-minutes", 15, 60) : std::nullopt;
+    if (!minutes) return false;
+    if (*minutes != 15 && *minutes != 30 && *minutes != 60)
+        return Refused(error,
+                       "--demand-minutes: " + std::to_string(*minutes) + " is not 15, 30 or 60");
+    h.days = int(*days), h.demandMinutes = int(*minutes);
+    h.demand = p.isSet("history") || p.isSet("demand-minutes");
+    return true;
+}
+
 }  // namespace
 
 bool ParseArguments(QCommandLineParser& p, const std::vector<std::string>& args,
@@ -249,7 +273,10 @@ std::optional<PollOptions> ParsePollOptions(const std::vector<std::string>& args
     else
         return Fail(error, "--format: \"" + format + "\" is not table, csv or jsonl");
     o.outputFile = p.value("output").toStdString();
-    if (!ParseMqtt(p, o.mqtt, error) || !ParseChecks(p, o.checks, error)) return std::nullopt;
+    if (!ParseMqtt(p, o.mqtt, error) || !ParseChecks(p, o.checks, error) ||
+        !ParseHistory(p, o.history, error))
+        return std::nullopt;
+    o.mqtt.demand = o.history.demand;
     o.mqtt.findings = o.checks.diagnose;
     if (!ParseHttp(p, o.http, error)) return std::nullopt;
     return o;

@@ -12,6 +12,13 @@
 
 enum class OutputFormat { Table, Csv, Jsonl };
 
+struct HistoryOptions {
+    std::string path;  // empty: no store
+    int days = 400;
+    bool demand = false;  // --history or --demand-minutes
+    int demandMinutes = 15;
+};
+
 struct PollOptions {
     std::string port;   // as given: COMn, a device path
     std::string bus;    // the bus's name in outputs
@@ -22,6 +29,7 @@ struct PollOptions {
     MqttOptions mqtt;        // host empty: no MQTT
     HttpOptions http;        // listen empty: no HTTP server
     CheckOptions checks;     // the wiring checks, with --diagnose
+    HistoryOptions history;
 };
 
 // The options, or nothing with one line naming what is wrong in error. --help and

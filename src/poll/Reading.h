@@ -11,6 +11,7 @@
 #include "measure/LimitStatus.h"
 #include "measure/MeasurementBlock.h"
 #include "modbus/ParamBlock.h"
+#include "poll/history/DemandTypes.h"
 
 struct Reading {
     uint8_t address = 0;
@@ -25,6 +26,8 @@ struct Reading {
     std::optional<uint8_t> voltageStatus, currentStatus;
     // With --diagnose: the wiring checks' findings that stand (none is an empty list).
     std::optional<std::vector<Finding>> findings;
+    // With --history or --demand-minutes: block demand as it stands after this reading.
+    std::optional<DemandNow> demand;
 };
 
 struct MeterHealth {

@@ -10,6 +10,8 @@
 
 #include "base/Clock.h"
 #include "poll/PollOptions.h"
+#include "poll/history/HistoryCommand.h"
+#include "poll/history/HistoryStage.h"
 #include "poll/out/Mqtt.h"
 #include "poll/out/Writers.h"
 #include "serial/PortNaming.h"
@@ -82,6 +84,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("kx880-poll");
     std::vector<std::string> args(argv, argv + argc);
+    if (args.size() > 1 && args[1] == "history") return RunHistoryCommand(args);
     std::string error;
     auto options = ParsePollOptions(args, isatty(STDOUT_FILENO), error);
     if (!options) Refuse(error);
@@ -106,9 +109,14 @@ int main(int argc, char** argv) {
     if (!o.mqtt.host.empty() &&
         !(mqtt = MakeMqttPublisher(o.mqtt, o.bus, o.config.addresses, Say, error)))
         Refuse(error);
+    std::unique_ptr<HistoryStore> store;
+    StoreOptions where;
+    where.path = o.history.path, where.days = o.history.days;
+    if (!where.path.empty() && !(store = HistoryStore::Open(where, Say, error)))
+        Refuse("--history: " + error);
     std::unique_ptr<IHttpService> metrics;
     if (!o.http.listen.empty() &&
-        !(metrics = MakeHttpService(o.http, o.bus, o.config.addresses, error)))
+        !(metrics = MakeHttpService(o.http, o.bus, o.config.addresses, store.get(), error)))
         Refuse(error);
     if (metrics && mqtt) metrics->SetDroppedSource([m = mqtt.get()] { return m->Dropped(); });
     bool fresh = true;
@@ -122,10 +130,17 @@ int main(int argc, char** argv) {
     if (mqtt) mqtt->Start();  // its thread may write to a closing TLS connection from now on
 
     // Every output sees the counters held and, with --diagnose, the findings.
-    ReadingFilter filter(sinks, o.checks, Say);
+    // Demand and the store between the checks and the outputs, when asked for.
+    std::unique_ptr<HistoryStage> history;
+    if (o.history.demand)
+        history = std::make_unique<HistoryStage>(sinks, o.config.addresses, o.history.demandMinutes,
+                                                 store.get(), QDateTime::currentMSecsSinceEpoch());
+    ReadingFilter filter(history ? std::vector<IReadingSink*>{history.get()} : sinks, o.checks,
+                         Say);
     PollEngine engine(*line, *exchange, o.config, {&filter}, Say,
                       [] { return QDateTime::currentMSecsSinceEpoch(); });
     engine.Run(g_stop);
+    if (history) history->Finish();
     std::fflush(out);
     PrintSummary(filter.WithEnergy(engine.Health()));
     if (mqtt)

@@ -137,7 +137,10 @@ TEST(RowCodecTest, EnergyCountersKeepDoublesAndTheRestFloats) {
         {"active_energy_forward", 123456789.123, 123456789.123},
         {"reactive_energy_reverse", 4294967295.0 * 1000 + 0.001, 4294967295.0 * 1000 + 0.001},
         {"voltage_a", 230.5, 230.5},
-        {"voltage_a", 230.1, 230.100006103515625},  // the nearest float32
+        // The nearest float32 is 230.100006103515625; its shortest text, 230.1, comes back.
+        {"voltage_a", 230.1, 230.1},
+        // 1234567.8 W: float32 keeps 1234567.75, whose shortest text is 1234567.8.
+        {"active_power_total", 1234567.8, 1234567.8},
         {"frequency", 49.75, 49.75},
     };
     for (const Case& c : cases) {

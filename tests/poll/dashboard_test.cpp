@@ -112,7 +112,7 @@ TEST(DashboardHttp, BasicAuthenticationGuardsThePageAndTheApi) {
     const int port = FreePortBelowEphemeral();
     o.listen = "127.0.0.1:" + std::to_string(port), o.user = "ops", o.password = "s3cret";
     std::string error;
-    auto service = MakeHttpService(o, "east", {1, 2}, error);
+    auto service = MakeHttpService(o, "east", {1, 2}, nullptr, error);
     ASSERT_TRUE(service) << error;
     httplib::Client c("127.0.0.1", port);
     struct Case {

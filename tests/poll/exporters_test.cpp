@@ -180,18 +180,20 @@ TEST(Prometheus, ExpositionGroupsFamiliesAndDropsASilentMetersValues) {
 
 TEST(Prometheus, ABadOrBusyListenAddressIsRefused) {
     std::string error;
-    EXPECT_FALSE(MakeHttpService(Listen("9880"), "b", {1}, error));
+    EXPECT_FALSE(MakeHttpService(Listen("9880"), "b", {1}, nullptr, error));
     EXPECT_NE(error.find("--http"), std::string::npos);
-    EXPECT_FALSE(MakeHttpService(Listen("127.0.0.1:99999"), "b", {1}, error));
-    auto first = MakeHttpService(Listen("127.0.0.1:0"), "b", {1}, error);  // port 0: refused too
+    EXPECT_FALSE(MakeHttpService(Listen("127.0.0.1:99999"), "b", {1}, nullptr, error));
+    auto first =
+        MakeHttpService(Listen("127.0.0.1:0"), "b", {1}, nullptr, error);  // port 0: refused too
     EXPECT_FALSE(first);
 }
 
 TEST(Prometheus, AnExporterEndsAtOnceHoweverSoonAfterItsStart) {
     for (int k = 0; k < 50; ++k) {
         std::string error;
-        auto exporter = MakeHttpService(
-            Listen("127.0.0.1:" + std::to_string(FreePortBelowEphemeral())), "b", {1}, error);
+        auto exporter =
+            MakeHttpService(Listen("127.0.0.1:" + std::to_string(FreePortBelowEphemeral())), "b",
+                            {1}, nullptr, error);
         ASSERT_TRUE(exporter) << error;
     }  // each destroyed at once: a stop before its server loop ran used to hang the join
 }

@@ -1,6 +1,8 @@
 #include "poll/history/RowCodec.h"
 
 #include <bit>
+#include <charconv>
+#include <cmath>
 #include <cstdint>
 
 namespace {
@@ -24,6 +26,17 @@ void AppendDouble(std::string& out, double v) {
 
 double ReadDouble(std::string_view bytes, size_t at) {
     return std::bit_cast<double>(ReadLittleEndian<uint64_t>(bytes, at));
+}
+
+// A float32 as the double of its shortest decimal text: 230.1 comes back as 230.1, not as
+// 230.10000610351562, so that what leaves the box reads as what the meter said.
+double Widened(float f) {
+    if (!std::isfinite(f)) return double(f);
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, f).ptr;
+    double d = 0;
+    std::from_chars(text, end, d);
+    return d;
 }
 
 }  // namespace
@@ -60,7 +73,7 @@ std::optional<MeasurementValues> DecodeCompact(std::string_view bytes) {
             values[q] = ReadDouble(bytes, at);
             at += 8;
         } else {
-            values[q] = std::bit_cast<float>(ReadLittleEndian<uint32_t>(bytes, at));
+            values[q] = Widened(std::bit_cast<float>(ReadLittleEndian<uint32_t>(bytes, at)));
             at += 4;
         }
     }

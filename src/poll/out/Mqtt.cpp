@@ -431,6 +431,52 @@ std::string StatePayload(const Reading& r, const std::string& bus) {
     return CompactJson(ReadingJson(r, bus));
 }
 
+namespace {
+
+// Block demand in the state message: the last interval, the one under way and the peaks.
+void AddDemandConfigs(const MqttOptions& o, const std::string& bus, uint8_t address,
+                      const QJsonObject& device, const QJsonArray& availability,
+                      std::vector<DiscoveryMessage>& out) {
+    struct Sensor {
+        const char* key;
+        const char* name;
+        const char* field;  // in value_json.demand
+        bool apparent;
+    } sensors[] = {
+        {"demand_w", "Demand", "last.active_w", false},
+        {"demand_running_w", "Demand running", "running_w", false},
+        {"demand_predicted_w", "Demand predicted", "predicted_w", false},
+        {"demand_day_max_w", "Maximum demand today", "day_max_w.value", false},
+        {"demand_month_max_w", "Maximum demand this month", "month_max_w.value", false},
+        {"demand_va", "Apparent demand", "last.apparent_va", true},
+        {"demand_month_max_va", "Maximum apparent demand this month", "month_max_va.value", true},
+    };
+    const std::string node = NodeId(bus, address);
+    for (const Sensor& s : sensors) {
+        // A part not there yet (no interval closed, no peak today) is unknown, not an error.
+        const std::string path = std::string("value_json.demand.") + s.field;
+        const std::string head = path.substr(0, path.rfind('.'));
+        const QJsonObject c{
+            {"name", s.name},
+            {"unique_id", QString::fromStdString(node + "_" + s.key)},
+            {"object_id", QString::fromStdString(node + "_" + s.key)},
+            {"state_topic", QString::fromStdString(StateTopic(o, bus, address))},
+            {"value_template",
+             QString::fromStdString("{{ " + path + " if value_json.demand is defined and " + head +
+                                    " is not none else none }}")},
+            {"device_class", s.apparent ? "apparent_power" : "power"},
+            {"unit_of_measurement", s.apparent ? "VA" : "W"},
+            {"state_class", "measurement"},
+            {"availability", availability},
+            {"availability_mode", "all"},
+            {"device", device},
+        };
+        out.push_back({o.haPrefix + "/sensor/" + node + "/" + s.key + "/config", CompactJson(c)});
+    }
+}
+
+}  // namespace
+
 std::vector<DiscoveryMessage> DiscoveryConfigs(const MqttOptions& o, const std::string& bus,
                                                uint8_t address) {
     const std::string node = NodeId(bus, address);
@@ -461,6 +507,7 @@ std::vector<DiscoveryMessage> DiscoveryConfigs(const MqttOptions& o, const std::
         if (*ha.unit) c["unit_of_measurement"] = ha.unit;
         out.push_back({o.haPrefix + "/sensor/" + node + "/" + q.key + "/config", CompactJson(c)});
     }
+    if (o.demand) AddDemandConfigs(o, bus, address, device, availability, out);
     if (!o.findings) return out;
     // The wiring checks: on while a fault or a warning stands, the findings as attributes.
     const QString findings = QString::fromStdString(FindingsTopic(o, bus, address));

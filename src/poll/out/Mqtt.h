@@ -22,7 +22,8 @@ struct MqttOptions {
     std::string haPrefix = "homeassistant";
     bool haCleanup = false;
     size_t queueLimit = 10000;
-    bool findings = false;  // the wiring checks run: their topic and Home Assistant sensor  //
+    bool findings = false;  // the wiring checks run: their topic and Home Assistant sensor
+    bool demand = false;    // block demand in the state: Home Assistant sensors for it  //
                             // messages kept, sent or not, until the broker acknowledges them
 };
 

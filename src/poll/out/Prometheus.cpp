@@ -16,6 +16,39 @@ void Header(std::string& out, const char* name, const char* type, const char* he
     out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
 }
 
+// Block demand: the last interval, the one under way and the peaks, as gauges.
+void DemandSeries(std::string& out, const std::string& bus, const std::vector<Reading>& last) {
+    bool any = false;
+    for (const Reading& r : last) any = any || r.demand.has_value();
+    if (!any) return;
+    struct Family {
+        const char* name;
+        const char* help;
+        bool apparent;
+    } families[] = {{"kx880_demand_watts", "Block demand of total active power.", false},
+                    {"kx880_demand_volt_amperes", "Block demand of total apparent power.", true}};
+    for (const Family& f : families) {
+        Header(out, f.name, "gauge", f.help);
+        for (const Reading& r : last) {
+            if (!r.demand) continue;
+            const DemandNow& d = *r.demand;
+            const double lastValue =
+                d.last ? (f.apparent ? d.last->apparentVA : d.last->activeW) : NAN;
+            const std::pair<const char*, double> kinds[] = {
+                {"last", lastValue},
+                {"running", f.apparent ? d.runningVA : d.runningW},
+                {"predicted", f.apparent ? d.predictedVA : d.predictedW},
+                {"day_max", f.apparent ? d.dayMaxVA.valueW : d.dayMax.valueW},
+                {"month_max", f.apparent ? d.monthMaxVA.valueW : d.monthMax.valueW}};
+            for (const auto& [kind, value] : kinds)
+                if (std::isfinite(value))
+                    out += std::string(f.name) +
+                           Labels(bus, r.address, std::string(",kind=\"") + kind + "\"") + " " +
+                           NumberText(value) + "\n";
+        }
+    }
+}
+
 // With the wiring checks: a series per standing finding, gone when it clears.
 void FindingSeries(std::string& out, const std::string& bus, const std::vector<Reading>& last) {
     bool any = false;
@@ -82,6 +115,7 @@ std::string MetricsText(const std::string& bus, const std::vector<Reading>& last
         out += "kx880_energy_resets_total" + Labels(bus, h.address) + " " +
                std::to_string(h.energyResets) + "\n";
     FindingSeries(out, bus, last);
+    DemandSeries(out, bus, last);
     if (mqttDropped) {
         Header(out, "kx880_mqtt_dropped_messages_total", "counter",
                "MQTT messages dropped from the full queue while the broker was away.");
@@ -90,4 +124,3 @@ std::string MetricsText(const std::string& bus, const std::vector<Reading>& last
     }
     return out;
 }
-

@@ -32,6 +32,43 @@ QJsonObject ReadingJson(const Reading& r, const std::string& bus) {
         o["limits"] = QJsonObject{{"voltage", LimitWords(*r.voltageStatus)},
                                   {"current", LimitWords(*r.currentStatus)}};
     if (r.findings) o["findings"] = FindingsJson(*r.findings);
+    if (r.demand) o["demand"] = DemandJson(*r.demand);
+    return o;
+}
+
+namespace {
+
+QJsonValue Number(double v) {
+    return std::isfinite(v) ? QJsonValue(v) : QJsonValue();
+}
+
+QJsonValue Peak(const DemandPeak& p) {
+    if (!p.intervalStartMs) return QJsonValue();
+    return QJsonObject{{"value", Number(p.valueW)},
+                       {"start", QString::fromStdString(IsoUtc(p.intervalStartMs))}};
+}
+
+}  // namespace
+
+QJsonObject DemandJson(const DemandNow& d) {
+    QJsonObject o{{"minutes", d.minutes},
+                  {"running_start", QString::fromStdString(IsoUtc(d.runningStartMs))},
+                  {"running_w", Number(d.runningW)},
+                  {"predicted_w", Number(d.predictedW)},
+                  {"running_va", Number(d.runningVA)},
+                  {"predicted_va", Number(d.predictedVA)},
+                  {"day_max_w", Peak(d.dayMax)},
+                  {"month_max_w", Peak(d.monthMax)},
+                  {"day_max_va", Peak(d.dayMaxVA)},
+                  {"month_max_va", Peak(d.monthMaxVA)}};
+    if (d.last)
+        o["last"] = QJsonObject{{"start", QString::fromStdString(IsoUtc(d.last->startMs))},
+                                {"active_w", Number(d.last->activeW)},
+                                {"apparent_va", Number(d.last->apparentVA)},
+                                {"method", QString::fromStdString(d.last->activeMethod)},
+                                {"complete", d.last->complete}};
+    else
+        o["last"] = QJsonValue();
     return o;
 }
 

@@ -14,4 +14,7 @@ QJsonObject ReadingJson(const Reading& r, const std::string& bus);
 // stands when it does.
 QJsonObject FindingJson(const Finding& f);
 QJsonArray FindingsJson(const std::vector<Finding>& findings);
+// Block demand: the interval under way (running and predicted), the last closed one and the
+// peaks of the day and the month, each with its interval's start.
+QJsonObject DemandJson(const DemandNow& d);
 std::string CompactJson(const QJsonObject& o);  // one line, shortest round-trip numbers

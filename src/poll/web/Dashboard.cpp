@@ -22,8 +22,9 @@ std::string Signature(const Reading& r) {
 
 }  // namespace
 
-Dashboard::Dashboard(std::string bus, const std::vector<uint8_t>& addresses)
-    : m_bus(std::move(bus)) {
+Dashboard::Dashboard(std::string bus, const std::vector<uint8_t>& addresses,
+                     const HistoryStore* store)
+    : m_bus(std::move(bus)), m_store(store) {
     for (uint8_t a : addresses) {
         Meter m;
         m.view.address = a, m.view.health.address = a;

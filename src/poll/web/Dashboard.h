@@ -8,8 +8,10 @@
 #include "poll/web/EventHub.h"
 #include "poll/web/Trend.h"
 
+class HistoryStore;
 namespace httplib {
 class Server;
+struct Request;
 struct Response;
 }  // namespace httplib
 
@@ -19,7 +21,8 @@ class Dashboard : public IReadingSink {
     static constexpr size_t kClientQueue = 256;      // events a page may fall behind by
     static constexpr int64_t kHealthEveryMs = 1000;  // health events at most this often
 
-    Dashboard(std::string bus, const std::vector<uint8_t>& addresses);
+    // store: the history behind /api/history, or none.
+    Dashboard(std::string bus, const std::vector<uint8_t>& addresses, const HistoryStore* store);
     void Install(httplib::Server& server);
     void Close() { m_hub.Close(); }  // ends the live streams, so that the server can stop
 
@@ -36,8 +39,13 @@ class Dashboard : public IReadingSink {
     // The address of a path's meter: 0 and the response made when it is none of ours.
     uint8_t MeterOf(const std::string& text, httplib::Response& res);
     void Stream(httplib::Response& res);
+    void History(const httplib::Request& req, httplib::Response& res);
+    void Demand(const httplib::Request& req, httplib::Response& res);
+    std::vector<std::pair<int64_t, double>> StoredTrend(uint8_t address, int quantity,
+                                                        long seconds) const;
 
     std::string m_bus;
+    const HistoryStore* m_store;
     std::mutex m_mutex;
     std::vector<Meter> m_meters;
     int64_t m_lastHealthMs = 0;

@@ -67,3 +67,8 @@ uint64_t EventHub::Dropped() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_dropped;
 }
+
+bool EventHub::Closed() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_closed;
+}

@@ -37,6 +37,7 @@ class EventHub {
     // or the hub closed). Empty text after the wait: nothing came.
     bool Next(Client& client, std::string& text, int waitMs);
     void Close();
+    bool Closed() const;
     size_t Clients() const;
     uint64_t Dropped() const;
 

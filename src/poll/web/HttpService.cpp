@@ -28,8 +28,9 @@ bool SameSecret(const std::string& a, const std::string& b) {
 
 class HttpService : public IHttpService {
   public:
-    HttpService(const HttpOptions& o, std::string bus, const std::vector<uint8_t>& addresses)
-        : m_bus(bus), m_dashboard(std::move(bus), addresses), m_options(o) {
+    HttpService(const HttpOptions& o, std::string bus, const std::vector<uint8_t>& addresses,
+                const HistoryStore* store)
+        : m_bus(bus), m_dashboard(std::move(bus), addresses, store), m_options(o) {
         if (!o.user.empty())
             m_expected = httplib::make_basic_authentication_header(o.user, o.password).second;
         // Every live page holds a worker thread for its stream; the rest serve requests.
@@ -37,6 +38,8 @@ class HttpService : public IHttpService {
             return new httplib::ThreadPool(Dashboard::kMaxClients + 16);
         };
         m_server.set_payload_max_length(kMaxRequestBody);
+        // An idle browser connection holds a worker until it times out; at a stop, not long.
+        m_server.set_keep_alive_timeout(1);
         m_server.set_pre_routing_handler(
             [this](const httplib::Request& req, httplib::Response& res) {
                 return Guard(req, res);
@@ -58,9 +61,9 @@ class HttpService : public IHttpService {
     }
 
     ~HttpService() override {
-        m_dashboard.Close();  // the live streams end, so that the workers can be joined
         // stop() does nothing until the server loop runs: a stop that came too early would
-        // leave the loop running and the join waiting for ever.
+        // leave the loop running and the join waiting for ever. It closes the listening
+        // socket first, so that a page finds the poller gone rather than refusing it.
         while (m_thread.joinable() && !m_finished) {
             if (m_server.is_running()) {
                 m_server.stop();
@@ -68,6 +71,7 @@ class HttpService : public IHttpService {
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
+        m_dashboard.Close();  // the live streams end, so that the workers can be joined
         if (m_thread.joinable()) m_thread.join();
     }
 
@@ -140,14 +144,14 @@ class HttpService : public IHttpService {
 
 std::unique_ptr<IHttpService> MakeHttpService(const HttpOptions& options, const std::string& bus,
                                               const std::vector<uint8_t>& addresses,
-                                              std::string& error) {
+                                              const HistoryStore* store, std::string& error) {
     std::string why;
     const auto where = ParseHostPort(options.listen, {std::nullopt, true}, why);
     if (!where) {
         error = "--http: " + why;
         return nullptr;
     }
-    auto service = std::make_unique<HttpService>(options, bus, addresses);
+    auto service = std::make_unique<HttpService>(options, bus, addresses, store);
     errno = 0;
     if (!service->Listen(where->host.empty() ? "0.0.0.0" : where->host, where->port)) {
         // The library does not say why; errno does when the bind itself failed.

@@ -23,6 +23,8 @@ class IHttpService : public IReadingSink {
 };
 
 // Nothing and a reason in error when the address is malformed or the port cannot be bound.
+// store: the history behind /api/history; none without --history.
+class HistoryStore;
 std::unique_ptr<IHttpService> MakeHttpService(const HttpOptions& options, const std::string& bus,
                                               const std::vector<uint8_t>& addresses,
-                                              std::string& error);
+                                              const HistoryStore* store, std::string& error);
