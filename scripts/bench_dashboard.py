@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """The round time of kx880-poll with its dashboard idle, with 50 live pages (Server-Sent
-Events clients reading every event) and one stuck client (connected, never reading), from
-the simulator's own log of request arrivals, as bench_poll.py times it.
+Events clients reading every event) and one stuck client (connected, never reading), and
+with its history store on (--history, a commit a minute), from the simulator's own log of
+request arrivals, as bench_poll.py times it.
 Usage: bench_dashboard.py KX880_POLL KX880_SIM [seconds]
 """
 import os
@@ -51,7 +52,7 @@ def stuck(port, held):
     held.append(s)
 
 
-def run(clients, stuck_client):
+def run(clients, stuck_client, history=False):
     d = tempfile.mkdtemp()
     link, log = os.path.join(d, "bus"), os.path.join(d, "sim.log")
     port = free_port()
@@ -61,7 +62,8 @@ def run(clients, stuck_client):
                                 "--verbose"], stdout=subprocess.PIPE, stderr=err)
         sim.stdout.readline()
         poll = subprocess.Popen([POLL, "--port", link, "--baud", "19200", "--address", METERS,
-                                 "--diagnose", "--http", f"127.0.0.1:{port}", "--format", "csv"],
+                                 "--diagnose", "--http", f"127.0.0.1:{port}", "--format", "csv"] +
+                                (["--history", os.path.join(d, "history.db")] if history else []),
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         time.sleep(1)
         pages = threading.Thread(target=readers, args=(port, clients, stop, received))
@@ -89,8 +91,10 @@ def run(clients, stuck_client):
 def main():
     idle, _ = run(0, False)
     busy, rate = run(50, True)
+    stored, _ = run(0, False, history=True)
     print(f"round of 8 meters at 19200 bit/s: {idle:.2f} ms idle, {busy:.2f} ms with 50 live "
-          f"pages ({rate:.0f} KiB/s streamed) and a stuck one: {100 * (busy / idle - 1):+.2f} %")
+          f"pages ({rate:.0f} KiB/s streamed) and a stuck one: {100 * (busy / idle - 1):+.2f} %, "
+          f"{stored:.2f} ms with --history: {100 * (stored / idle - 1):+.2f} %")
 
 
 main()
