@@ -9,11 +9,10 @@ import os
 import signal
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
-from e2e_util import ProcessTest, read, wait_for
+from e2e_util import ProcessTest, read
 
 CTL, SIM = sys.argv[1], sys.argv[2]
 SLAVES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "peer_slaves.py")
@@ -146,10 +145,7 @@ class Commissioning(ProcessTest):
         self.assertEqual(self.requests(), [])
 
     def test_an_independent_slave_scanned_read_set_and_refusing(self):
-        d = tempfile.mkdtemp(dir=self.dir)
-        a, b = os.path.join(d, "A"), os.path.join(d, "B")
-        self.spawn(["socat", f"pty,raw,echo=0,link={a}", f"pty,raw,echo=0,link={b}"])
-        self.assertTrue(wait_for(lambda: os.path.exists(a) and os.path.exists(b), 10))
+        a, b = self.pty_pair()
         slave = self.spawn(["/usr/bin/python3", SLAVES, "--mirror", "--refuse=0x0002",
                             "pymodbus", b, "9600", "N", "7,33",
                             "0x300=7", "33:0x300=33", "0x307=10", "0x309=20", "0x301=1",

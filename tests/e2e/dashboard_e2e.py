@@ -152,10 +152,7 @@ class Dashboard(ProcessTest):
         return p, link
 
     def slaves(self, addresses):
-        d = tempfile.mkdtemp(dir=self.dir)
-        ours, theirs = os.path.join(d, "A"), os.path.join(d, "B")
-        self.spawn(["socat", f"pty,raw,echo=0,link={ours}", f"pty,raw,echo=0,link={theirs}"])
-        self.assertTrue(wait_for(lambda: os.path.exists(ours) and os.path.exists(theirs), 10))
+        ours, theirs = self.pty_pair()
         regs = [f"{a}:{r:#x}={v}" for a in addresses for r, v in REGS[a].items()]
         p = self.spawn(["/usr/bin/python3", SLAVES, "pymodbus", theirs, "9600", "N",
                         ",".join(map(str, addresses))] + regs, stdout=subprocess.PIPE, text=True)

@@ -11,7 +11,6 @@ import math
 import os
 import subprocess
 import sys
-import tempfile
 import unittest
 import urllib.request
 
@@ -139,17 +138,9 @@ class Checks(ProcessTest):
 
 
 class IndependentMeters(Checks):
-    def pair(self):
-        """A socat pseudo-terminal pair: (our end, the meters' end)."""
-        d = tempfile.mkdtemp(dir=self.dir)
-        ends = os.path.join(d, "A"), os.path.join(d, "B")
-        self.spawn(["socat"] + [f"pty,raw,echo=0,link={e}" for e in ends])
-        self.assertTrue(wait_for(lambda: all(os.path.exists(e) for e in ends), 10))
-        return ends
-
     def meters(self, cases, *extra):
         """The cases at addresses 1, 2, ... on one bus; our end of it."""
-        ours, theirs = self.pair()
+        ours, theirs = self.pty_pair()
         p = self.spawn(["/usr/bin/python3", METER, theirs, "9600", "N",
                         ",".join(str(n) for n in range(1, len(cases) + 1)), ",".join(cases)]
                        + list(extra), stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)

@@ -1,4 +1,5 @@
 """What the end-to-end scripts share: free ports, waiting, processes stopped by PID."""
+import os
 import random
 import socket
 import subprocess
@@ -63,6 +64,15 @@ class ProcessTest(unittest.TestCase):
             for stream in (p.stdout, p.stderr):
                 if stream:
                     stream.close()
+
+    def pty_pair(self):
+        """A socat pseudo-terminal pair, as a cable between two serial ports: (our end, the
+        far end)."""
+        d = tempfile.mkdtemp(dir=self.dir)
+        ends = os.path.join(d, "A"), os.path.join(d, "B")
+        self.spawn(["socat"] + [f"pty,raw,echo=0,link={e}" for e in ends])
+        self.assertTrue(wait_for(lambda: all(os.path.exists(e) for e in ends), 10))
+        return ends
 
     def spawn(self, args, **kw):
         kw.setdefault("stdout", subprocess.DEVNULL)

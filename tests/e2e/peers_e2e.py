@@ -11,7 +11,6 @@ import os
 import re
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 import urllib.request
@@ -112,14 +111,6 @@ def listening(port):  # seen without connecting: socat would open the terminal f
 
 
 class Peers(ProcessTest):
-    def pair(self):
-        """A socat pseudo-terminal pair: (our end, the slaves' end)."""
-        d = tempfile.mkdtemp(dir=self.dir)
-        ends = os.path.join(d, "A"), os.path.join(d, "B")
-        self.spawn(["socat"] + [f"pty,raw,echo=0,link={e}" for e in ends])
-        self.assertTrue(wait_for(lambda: all(os.path.exists(e) for e in ends), 10))
-        return ends
-
     def slaves(self, kind, device, addresses, *extra, baud=9600, parity="N"):
         regs = [f"{a}:{r:#x}={v}" for a in addresses for r, v in REGS[a].items()]
         p = self.spawn(["/usr/bin/python3", SLAVES, kind, device, str(baud), parity,
@@ -133,7 +124,7 @@ class Peers(ProcessTest):
         time.sleep(0.1)  # from open to the flush of what came before
 
     def bus(self, kind, addresses, *extra, **line):
-        ours, theirs = self.pair()
+        ours, theirs = self.pty_pair()
         self.slaves(kind, theirs, addresses, *extra, **line)
         return ours
 
@@ -255,7 +246,7 @@ class Peers(ProcessTest):
         self.checked(read(path), ([1, 7, 200] * n)[:n])
 
     def test_pymodbus_behind_a_tcp_serial_server(self):
-        slaves_end, far = self.pair()
+        slaves_end, far = self.pty_pair()
         port = free_port()
         self.spawn(["socat", f"TCP-LISTEN:{port},bind=127.0.0.1,reuseaddr,fork",
                     f"FILE:{far},raw,echo=0"])
