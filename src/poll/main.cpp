@@ -78,6 +78,39 @@ void HandleSignals() {
     signal(SIGPIPE, SIG_IGN);
 }
 
+// The outputs, made before polling starts. Everything that can refuse the start comes
+// first: a refused start writes nothing and has not touched the broker. The publisher
+// outlives the HTTP server, which reads its count.
+struct Outputs {
+    std::unique_ptr<IMqttPublisher> mqtt;
+    std::unique_ptr<HistoryStore> store;
+    std::unique_ptr<IHttpService> metrics;
+    std::FILE* file = stdout;
+    std::unique_ptr<IReadingSink> writer;
+};
+
+Outputs MakeOutputs(const PollOptions& o) {
+    Outputs outs;
+    std::string error;
+    if (!o.mqtt.host.empty() &&
+        !(outs.mqtt = MakeMqttPublisher(o.mqtt, o.bus, o.config.addresses, Say, error)))
+        Refuse(error);
+    StoreOptions where;
+    where.path = o.history.path, where.days = o.history.days;
+    if (!where.path.empty() && !(outs.store = HistoryStore::Open(where, Say, error)))
+        Refuse("--history: " + error);
+    if (!o.http.listen.empty() &&
+        !(outs.metrics =
+              MakeHttpService(o.http, o.bus, o.config.addresses, outs.store.get(), error)))
+        Refuse(error);
+    if (outs.metrics && outs.mqtt)
+        outs.metrics->SetDroppedSource([m = outs.mqtt.get()] { return m->Dropped(); });
+    bool fresh = true;
+    outs.file = OpenOutput(o, fresh);
+    outs.writer = MakeWriter(o, outs.file, fresh);
+    return outs;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -103,28 +136,13 @@ int main(int argc, char** argv) {
         Refuse("cannot open " + o.port + (path != o.port ? " (" + path + ")" : "") + ": " +
                st.detail);
 
-    // Everything that can refuse the start comes first: a refused start writes nothing and
-    // has not touched the broker. The publisher outlives the exporter, which reads its count.
-    std::unique_ptr<IMqttPublisher> mqtt;
-    if (!o.mqtt.host.empty() &&
-        !(mqtt = MakeMqttPublisher(o.mqtt, o.bus, o.config.addresses, Say, error)))
-        Refuse(error);
-    std::unique_ptr<HistoryStore> store;
-    StoreOptions where;
-    where.path = o.history.path, where.days = o.history.days;
-    if (!where.path.empty() && !(store = HistoryStore::Open(where, Say, error)))
-        Refuse("--history: " + error);
-    std::unique_ptr<IHttpService> metrics;
-    if (!o.http.listen.empty() &&
-        !(metrics = MakeHttpService(o.http, o.bus, o.config.addresses, store.get(), error)))
-        Refuse(error);
-    if (metrics && mqtt) metrics->SetDroppedSource([m = mqtt.get()] { return m->Dropped(); });
-    bool fresh = true;
-    std::FILE* out = OpenOutput(o, fresh);
-    auto writer = MakeWriter(o, out, fresh);
-    std::vector<IReadingSink*> sinks = {writer.get()};
-    if (metrics) sinks.push_back(metrics.get());
-    if (mqtt) sinks.push_back(mqtt.get());
+    Outputs outs = MakeOutputs(o);
+    std::vector<IReadingSink*> sinks = {outs.writer.get()};
+    if (outs.metrics) sinks.push_back(outs.metrics.get());
+    if (outs.mqtt) sinks.push_back(outs.mqtt.get());
+    IMqttPublisher* mqtt = outs.mqtt.get();
+    HistoryStore* store = outs.store.get();
+    std::FILE* out = outs.file;
 
     HandleSignals();
     if (mqtt) mqtt->Start();  // its thread may write to a closing TLS connection from now on
@@ -134,7 +152,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<HistoryStage> history;
     if (o.history.demand)
         history = std::make_unique<HistoryStage>(sinks, o.config.addresses, o.history.demandMinutes,
-                                                 store.get(), QDateTime::currentMSecsSinceEpoch());
+                                                 store, QDateTime::currentMSecsSinceEpoch());
     ReadingFilter filter(history ? std::vector<IReadingSink*>{history.get()} : sinks, o.checks,
                          Say);
     PollEngine engine(*line, *exchange, o.config, {&filter}, Say,
