@@ -120,7 +120,8 @@ CARDS = """return [...document.querySelectorAll('.card[data-address]')].map(c =>
   [...c.querySelectorAll('.marks li')].map(l => [l.className, l.lastChild.textContent]),
   getComputedStyle(c.querySelector('dd')).color]);"""
 CONN = "return document.body.dataset.conn"
-CHARTS = """return [...document.querySelectorAll('figure[data-trend]')].map(f => {
+CHARTS = """return [...document.querySelectorAll('figure[data-trend]')]
+  .filter(f => !f.closest('[hidden]')).map(f => {
   const c = window.Chart && Chart.getChart(f.querySelector('canvas'));
   return [f.dataset.trend, c ? c.data.datasets.map(d => d.data.length) : null]; });"""
 

@@ -258,6 +258,28 @@ TEST_F(HistoryStoreTest, MinuteRowsComeBackExactly) {
     EXPECT_TRUE(AllRows(*store, 60, 8).empty());  // another meter's
 }
 
+// A stop and a restart within one minute: the two parts make one row. 12 readings about
+// 230 V (229 to 231) and 4 about 232 V (231 to 233): min 229, mean (12 x 230 + 4 x 232) / 16
+// = 230.5, max 233, last of the later part 232.5, 16 readings.
+TEST_F(HistoryStoreTest, AMinuteWrittenInTwoPartsIsOneRow) {
+    {
+        auto store = OpenStore();
+        store->Put(Minute(kNewYear2026, 230, 12));
+        EXPECT_TRUE(store->Flush());
+    }
+    auto store = OpenStore();
+    store->Put(Minute(kNewYear2026, 232, 4));
+    EXPECT_TRUE(store->Flush());
+    const auto rows = AllRows(*store);
+    ASSERT_EQ(rows.size(), 1u);
+    const int va = QuantityIndex("voltage_a");
+    EXPECT_EQ(rows[0].count, 16);
+    EXPECT_EQ(rows[0].min[va], 229);
+    EXPECT_EQ(rows[0].mean[va], 230.5);
+    EXPECT_EQ(rows[0].max[va], 233);
+    EXPECT_EQ(rows[0].last[va], 232.5);
+}
+
 TEST_F(HistoryStoreTest, RawReadingsComeBackExactlyFromTheirTime) {
     MeasurementValues values{};
     for (int q = 0; q < kQuantityCount; ++q) values[q] = 0.1 * (q + 1);  // not float-exact

@@ -102,4 +102,7 @@ TEST(HistoryStage, DemandOnEveryReadingAndOneCommitAMinute) {
     EXPECT_EQ(store.raw, 16);
     EXPECT_EQ(store.rows.size(), 2u);  // minutes 13:00 and 13:01 closed, 13:02 under way
     EXPECT_EQ(store.commits, 2);       // at 13:01 and 13:02
+    stage.Finish();  // a stop writes the minute under way as far as it got: 13:02:00 to :30
+    ASSERT_EQ(store.rows.size(), 3u);
+    EXPECT_EQ(store.rows.back().count, 4);
 }

@@ -81,6 +81,11 @@ void HistoryStage::OnRoundEnd(const std::vector<MeterHealth>& health) {
     for (IReadingSink* s : m_sinks) s->OnRoundEnd(health);
 }
 
+// At a stop the minute under way is written as far as it got; a restart within the same
+// minute adds to it.
 void HistoryStage::Finish() {
-    if (m_store) m_store->Commit();
+    if (!m_store) return;
+    for (auto& [address, m] : m_meters)
+        if (auto row = m.minutes.Current()) m_store->Put(*row);
+    m_store->Flush();
 }

@@ -21,8 +21,7 @@ class HistoryStage : public IReadingSink {
 
     void OnReading(const Reading& reading) override;
     void OnRoundEnd(const std::vector<MeterHealth>& health) override;
-    // At the end: what waits is written (the minute under way is not: a minute is written
-    // whole or not at all).
+    // At the end: what waits is written, the minute under way as far as it got.
     void Finish();
 
   private:

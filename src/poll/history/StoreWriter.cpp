@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "poll/history/RowMerge.h"
 #include "poll/history/StoreRows.h"
 #include "poll/history/StoreSchema.h"
 
@@ -63,7 +64,12 @@ void StoreWriter::Write(const PendingRows& rows, int64_t nowMs) {
 void StoreWriter::WriteRows(const PendingRows& rows) {
     SqliteStatement minute(*m_db, kInsertMinute);
     for (const MinuteRow& row : rows.minutes) {
-        InsertMinute(minute, row);
+        // A minute already there (the part before a stop and a restart within it) takes
+        // this one in, rather than giving way to it.
+        const auto stored =
+            SelectMinutes(*m_db, row.address, row.stepS, row.startMs, row.startMs + 1);
+        InsertMinute(minute,
+                     stored.empty() ? row : CombineRows({stored[0], row}, row.startMs, row.stepS));
         m_meters.minutes.insert(row.address);
     }
     SqliteStatement raw(*m_db, kInsertRaw);

@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <chrono>
 
+#include "poll/history/Store.h"
 #include "poll/out/ReadingJson.h"
 
 namespace {
@@ -28,6 +29,10 @@ Dashboard::Dashboard(std::string bus, const std::vector<uint8_t>& addresses,
     for (uint8_t a : addresses) {
         Meter m;
         m.view.address = a, m.view.health.address = a;
+        // The last hour's trend survives a restart: the store kept its raw readings.
+        if (m_store)
+            for (const auto& [ms, values] : m_store->Raw(a, NowMs() - Trend::kSpanMs))
+                m.trend.Add(ms, values);
         m_meters.push_back(std::move(m));
     }
 }

@@ -48,10 +48,22 @@ const STRINGS = {
     phases: 'Phases', since: 'Since {t}', evidence: 'Evidence', wholeMeter: 'whole meter',
     tVoltage: 'Phase voltages', tCurrent: 'Currents', tActive: 'Total active power',
     tReactive: 'Total reactive power', tPf: 'Total power factor', tFrequency: 'Frequency',
-    chartLabel: '{t}, chart of the last hour',
+    chartLabel: '{t}, chart of the {r}',
     summary: '{n} readings from {a} to {b}.', latest: 'Latest: {v}.',
     noData: 'No readings yet.', noCharts: 'Charts cannot be drawn in this browser.',
     phase: 'Phase {p}', line: 'Line {p}',
+    trendsAll: 'Trends', range: 'Range of the trends', hour: 'Last hour', day: 'Last 24 hours',
+    week: 'Last 7 days', month: 'Last 31 days',
+    stored: '{n} stored averages from {a} to {b}.', values: 'Values {v}.',
+    demand: 'Demand', demInterval: 'Interval', minutes: '{n} min',
+    demCaption: 'Demand, active and apparent', demActive: 'Active', demApparent: 'Apparent',
+    demRunning: 'Mean so far', demPredicted: 'Predicted', demLast: 'Last interval',
+    partial: ' (partial)', from: 'from {t}',
+    demDay: 'Maximum today', demMonth: 'Maximum this month',
+    bars: 'Demand today', barsLabel: 'Demand today, bar chart of the active power per interval',
+    barsSummary: '{n} intervals from {a} to {b}; the highest {v}, from {t}.',
+    barsPartial: '{n} of them partial (lighter bars).',
+    energyMethod: 'from the energy counters', meanMethod: 'from the mean power',
   },
   zh: {
     skip: '跳到正文', loading: '正在加载…',
@@ -91,10 +103,22 @@ const STRINGS = {
     phases: '相别', since: '自 {t} 起', evidence: '依据', wholeMeter: '整表',
     tVoltage: '相电压', tCurrent: '相电流', tActive: '合相有功功率',
     tReactive: '合相无功功率', tPf: '合相功率因数', tFrequency: '频率',
-    chartLabel: '{t}，最近一小时曲线',
+    chartLabel: '{t}，{r}曲线',
     summary: '{a} 至 {b} 共 {n} 个读数。', latest: '最新：{v}。',
     noData: '尚无读数。', noCharts: '此浏览器无法绘制曲线。',
     phase: '{p}相', line: '{p}线',
+    trendsAll: '趋势曲线', range: '趋势时间范围', hour: '最近一小时', day: '最近24小时',
+    week: '最近7天', month: '最近31天',
+    stored: '{a} 至 {b} 共 {n} 个存储的平均值。', values: '数值 {v}。',
+    demand: '需量', demInterval: '需量周期', minutes: '{n} 分钟',
+    demCaption: '需量：有功与视在', demActive: '有功需量', demApparent: '视在需量',
+    demRunning: '当前周期平均', demPredicted: '预测需量', demLast: '上一周期需量',
+    partial: '（不完整）', from: '{t} 起',
+    demDay: '今日最大需量', demMonth: '本月最大需量',
+    bars: '今日需量', barsLabel: '今日需量，各周期有功需量柱状图',
+    barsSummary: '{a} 至 {b} 共 {n} 个周期；最大 {v}（{t} 起）。',
+    barsPartial: '其中 {n} 个不完整（浅色柱）。',
+    energyMethod: '按电能计算', meanMethod: '按平均功率计算',
   },
 };
 // The console's names of the six wiring modes, by code.
@@ -158,8 +182,8 @@ const LABELS = {};
   for (const key of ENERGIES.concat(['frequency', 'current_zero_sequence'])) LABELS[key] = S[key];
 })();
 
-// The server's text of a value; "-" when not known. Numbers are never formatted here: the
-// texts carry the console's units and ladders.
+// The server's text of a value; "-" when not known. The texts carry the console's units and
+// ladders; only demand comes as bare numbers (powerText).
 function valueText(m, key) {
   if (!m || !m.reading || m.reading[key] === null || m.reading[key] === undefined) return '-';
   const s = m.texts && m.texts[key];
@@ -197,6 +221,23 @@ function when(iso) {
   if (isNaN(d)) return '-';
   const today = new Date();
   return (d.toDateString() === today.toDateString() ? timeFmt : dateTimeFmt).format(d);
+}
+const dayFmt = new Intl.DateTimeFormat(LANG === 'zh' ? 'zh-CN' : undefined, { month: 'short', day: 'numeric' });
+const dayMinuteFmt = new Intl.DateTimeFormat(LANG === 'zh' ? 'zh-CN' : undefined,
+  { month: 'short', day: 'numeric', hour: '2-digit', minute: '2-digit', hourCycle: 'h23' });
+// An interval's start (ISO or ms): minutes are enough, the date only when it is not today.
+function slotTime(v) {
+  const d = new Date(v || NaN);
+  if (isNaN(d)) return '-';
+  return (d.toDateString() === new Date().toDateString() ? minuteFmt : dayMinuteFmt).format(d);
+}
+// Power as the server's texts give it, the console's ladder: above 1000 in K with four
+// decimals, above a million in M, else one decimal.
+function powerText(v, unit) {
+  if (typeof v !== 'number' || !isFinite(v)) return '-';
+  if (v > 1e6) return (v / 1e6).toFixed(4) + ' M' + unit;
+  if (v > 1e3) return (v / 1e3).toFixed(4) + ' K' + unit;
+  return v.toFixed(1) + ' ' + unit;
 }
 function readingMs(m) {
   const v = m && m.reading && Date.parse(m.reading.time);
@@ -319,7 +360,9 @@ function overviewView() {
       marks,
       dl,
     ]);
-    return { art: art, vals: vals, state: state, marks: marks };
+    const demand = el('p', { class: 'demand-line', hidden: true });
+    art.append(demand);
+    return { art: art, vals: vals, state: state, marks: marks, demand: demand };
   }
 
   function fillValues(m) {
@@ -330,6 +373,11 @@ function overviewView() {
       setText(c.vals[key], text);
       setAttr(c.vals[key], 'aria-label', (LABELS[key] || S[key]) + ' ' + text);
     }
+    // The last closed interval's demand, when the poller keeps demand.
+    const last = m.reading && m.reading.demand && m.reading.demand.last;
+    c.demand.hidden = !last;
+    if (last) setText(c.demand, t('demand') + ' ' + powerText(last.active_w, 'W') + ' · ' +
+      t('from', { t: slotTime(last.start) }) + (last.complete ? '' : t('partial')));
   }
   function fill(m) {
     const c = cards.get(m.address);
@@ -393,6 +441,9 @@ function overviewView() {
 function meterView(address) {
   let page = null;   // the built page's elements
   let missing = false;
+  let history = false;  // the poller keeps a history store
+  let barsKey = null;   // the last closed interval the bars were fetched for
+  let barsLoad = 0;     // which fetch of the bars is current
 
   function section(titleKey, id, children) {
     return el('section', { class: 'panel', 'aria-labelledby': id }, [el('h2', { id: id, text: t(titleKey) })].concat(children));
@@ -401,6 +452,15 @@ function meterView(address) {
     const dd = el('dd', key ? { 'data-q': key } : null);
     dl.append(el('div', null, [el('dt', { text: label }), dd]));
     return dd;
+  }
+
+  // A keyboard reaches a table's hidden columns by scrolling it: a tab stop only when it
+  // does scroll.
+  function tabWhenScrolling(scroller) {
+    if (window.ResizeObserver) new ResizeObserver(function () {
+      if (scroller.scrollWidth > scroller.clientWidth) scroller.setAttribute('tabindex', '0');
+      else scroller.removeAttribute('tabindex');
+    }).observe(scroller);
   }
 
   function build() {
@@ -427,12 +487,7 @@ function meterView(address) {
     }
     const table = el('table', { class: 'phases' }, [el('caption', { class: 'sr-only', text: t('tableCaption') }), thead, tbody]);
     const scroller = el('div', { class: 'scroll', role: 'region', 'aria-label': t('measurements') }, [table]);
-    // A keyboard reaches the table's hidden columns by scrolling it: a tab stop only when
-    // it does scroll.
-    if (window.ResizeObserver) new ResizeObserver(function () {
-      if (scroller.scrollWidth > scroller.clientWidth) scroller.setAttribute('tabindex', '0');
-      else scroller.removeAttribute('tabindex');
-    }).observe(scroller);
+    tabWhenScrolling(scroller);
     const others = el('dl', { class: 'values' });
     p.vals.frequency = dlRow(others, S.frequency, 'frequency');
     p.vals.current_zero_sequence = dlRow(others, S.current_zero_sequence, 'current_zero_sequence');
@@ -454,6 +509,37 @@ function meterView(address) {
     p.findings = el('div');
 
     p.trends = el('div', { class: 'charts' });
+    // The range buttons show only when the poller keeps a history store.
+    p.trendsTitle = el('h2', { id: 'h-trends', text: t('trends') });
+    p.range = el('div', { class: 'range', role: 'group', 'aria-label': t('range'), hidden: true });
+    for (const r of RANGES) {
+      const b = el('button', { type: 'button', 'data-range': r, 'aria-pressed': String(r === 'hour'), text: t(r) });
+      b.addEventListener('click', function () { pickRange(r); });
+      p.range.append(b);
+    }
+
+    // Demand: the interval under way, the last one, the peaks; the day's bars with history.
+    p.dem = {};
+    const demBody = el('tbody');
+    for (const k of ['running', 'predicted', 'last', 'day', 'month']) {
+      const head = el('span'), at = el('span', { class: 'at' });
+      const w = el('td'), va = el('td');
+      p.dem[k] = { head: head, at: at, w: w, va: va };
+      demBody.append(el('tr', null, [el('th', { scope: 'row' }, [head, at]), w, va]));
+    }
+    const demTable = el('table', { class: 'demand' }, [
+      el('caption', { class: 'sr-only', text: t('demCaption') }),
+      el('thead', null, [el('tr', null, [el('td'), el('th', { scope: 'col', text: t('demActive') }),
+        el('th', { scope: 'col', text: t('demApparent') })])]),
+      demBody]);
+    const demScroller = el('div', { class: 'scroll', role: 'region', 'aria-label': t('demand') }, [demTable]);
+    tabWhenScrolling(demScroller);
+    const demDl = el('dl', { class: 'values' });
+    p.demMinutes = dlRow(demDl, t('demInterval'));
+    p.bars = el('div', { class: 'bars-box' });
+    p.demPanel = section('demand', 'h-demand', [el('div', { class: 'demand-body' }, [
+      el('div', null, [demDl, demScroller]), p.bars])]);
+    p.demPanel.hidden = true;
 
     main.replaceChildren(
       el('p', { class: 'back' }, [el('a', { href: '/' }, [el('span', { 'aria-hidden': 'true', text: '← ' }), t('allMeters')])]),
@@ -467,10 +553,69 @@ function meterView(address) {
         section('health', 'h-health', [health]),
         section('findings', 'h-findings', [p.findings]),
       ]),
-      section('trends', 'h-trends', [p.trends]),
+      p.demPanel,
+      el('section', { class: 'panel', 'aria-labelledby': 'h-trends' }, [
+        el('div', { class: 'trends-head' }, [p.trendsTitle, p.range]), p.trends]),
       p.nav);
     page = p;
     charts.build(p.trends);
+    bars.build(p.bars);
+  }
+
+  // With a history store: the trends' range control and the day's demand bars.
+  function setHistory(on) {
+    history = on;
+    page.range.hidden = !on;
+    page.bars.hidden = !on;
+    setText(page.trendsTitle, t(on ? 'trendsAll' : 'trends'));
+    if (!on && charts.range() !== 'hour') pickRange('hour');
+  }
+  function pickRange(r) {
+    for (const b of page.range.children) b.setAttribute('aria-pressed', String(b.dataset.range === r));
+    charts.setRange(r);
+  }
+
+  function fillDemand(m) {
+    const d = m.reading && m.reading.demand;
+    page.demPanel.hidden = !d;
+    if (!d) return;
+    // A cell's value; a peak's with the start of its interval.
+    const cell = function (td, v, unit) {
+      const peak = v && typeof v === 'object';
+      const text = powerText(peak ? v.value : v, unit);
+      if (!peak) { delete td.dataset.shown; setText(td, text); return; }
+      const key = text + '|' + v.start;
+      if (td.dataset.shown === key) return;
+      td.dataset.shown = key;
+      td.replaceChildren(text, el('span', { class: 'at', text: t('from', { t: slotTime(v.start) }) }));
+    };
+    const row = function (k, head, at, w, va) {
+      const c = page.dem[k];
+      setText(c.head, head);
+      setText(c.at, at);
+      cell(c.w, w, 'W');
+      cell(c.va, va, 'VA');
+    };
+    setText(page.demMinutes, typeof d.minutes === 'number' ? t('minutes', { n: d.minutes }) : '-');
+    const running = t('from', { t: slotTime(d.running_start) });
+    row('running', t('demRunning'), running, d.running_w, d.running_va);
+    row('predicted', t('demPredicted'), running, d.predicted_w, d.predicted_va);
+    const last = d.last;
+    row('last', t('demLast'), last ? t('from', { t: slotTime(last.start) }) + (last.complete ? '' : t('partial')) : '',
+      last && last.active_w, last && last.apparent_va);
+    row('day', t('demDay'), '', d.day_max_w || null, d.day_max_va || null);
+    row('month', t('demMonth'), '', d.month_max_w || null, d.month_max_va || null);
+    // A new interval closed: the bars are fetched again.
+    const key = last ? last.start : '';
+    if (history && key !== barsKey) { barsKey = key; loadBars(d.minutes); }
+  }
+  async function loadBars(minutes) {
+    const me = ++barsLoad;
+    let r = null;
+    try { r = await getJson('/api/meters/' + address + '/demand'); } catch (e) { r = null; }
+    if (me !== barsLoad || !page) return;
+    const b = r && r.status === 200 && r.body;
+    if (b) bars.set(Array.isArray(b.intervals) ? b.intervals : [], minutes);
   }
 
   function fillValues(m) {
@@ -578,6 +723,7 @@ function meterView(address) {
     fillState(m);
     fillHealth(m);
     fillFindings(m);
+    fillDemand(m);
   }
 
   return {
@@ -594,7 +740,7 @@ function meterView(address) {
       if (one && one.status === 404) {
         missing = true;
         meters.delete(address);
-        if (page) charts.destroy();
+        if (page) { charts.destroy(); bars.destroy(); }
         page = null;
         notFoundView(t('notFound', { n: address }));
         return;
@@ -608,11 +754,13 @@ function meterView(address) {
       const m = mergeMeter(one.body);
       if (!page) build();
       if (all && all.body && all.body.meters) fillNav(all.body.meters);
+      setHistory(all.body.history === true);
+      barsKey = null;  // fetched afresh after a reconnect
       fill(m);
       charts.load(address, m);
     },
     known(a) { return a === address ? !missing : true; },
-    reading(m) { if (page && m.address === address) { fillValues(m); fillState(m); charts.add(m); } },
+    reading(m) { if (page && m.address === address) { fillValues(m); fillState(m); fillDemand(m); charts.add(m); } },
     state(m) { if (page && m.address === address) fillState(m); },
     health(m) { if (page && m.address === address) fillHealth(m); },
     findings(m) { if (page && m.address === address) fillFindings(m); },
@@ -621,6 +769,10 @@ function meterView(address) {
 
 // ---- Trends --------------------------------------------------------------------------
 const HOUR_MS = 3600 * 1000;
+const DAY_MS = 24 * HOUR_MS;
+// The trends' ranges in seconds: the last hour is live, the longer ones come from the store.
+const RANGES = ['hour', 'day', 'week', 'month'];
+const RANGE_S = { hour: 3600, day: 86400, week: 604800, month: 2678400 };
 const PHASE_COLOURS = ['#c79a00', '#2e8b57', '#c0392b'];  // A yellow, B green, C red, as on site
 const TRENDS = [
   { id: 'voltage', title: 'tVoltage', unit: 'V', prefix: ['', 'K'], keys: ['voltage_a', 'voltage_b', 'voltage_c'] },
@@ -631,6 +783,29 @@ const TRENDS = [
   { id: 'frequency', title: 'tFrequency', unit: 'Hz', prefix: [''], keys: ['frequency'], colour: '#1f6fb2' },
 ];
 
+function cssVar(name, fallback) {
+  return getComputedStyle(document.documentElement).getPropertyValue(name).trim() || fallback;
+}
+// A tick of a value axis in the console's unit steps: 1.5 KW, 230 V.
+function valueTick(def) {
+  return function (value) {
+    const big = Math.max(Math.abs(this.max), Math.abs(this.min));
+    let p = 0;
+    while (p + 1 < def.prefix.length && big > Math.pow(1000, p + 1)) p++;
+    const v = value / Math.pow(1000, p);
+    return String(Number(v.toPrecision(6))) + (def.unit || def.prefix[p] ? ' ' + def.prefix[p] + def.unit : '');
+  };
+}
+// A value as the tooltips give it: six significant digits and the unit.
+function plainValue(v, unit) {
+  return String(Number(v.toPrecision(6))) + (unit ? ' ' + unit : '');
+}
+function chartDefaults() {
+  Chart.defaults.color = cssVar('--muted', '#555');
+  Chart.defaults.borderColor = cssVar('--grid', '#ddd');
+  Chart.defaults.font.family = getComputedStyle(document.body).fontFamily;
+}
+
 const charts = (function () {
   const series = {};    // key -> [{x, y}], oldest first, at most an hour
   const live = {};      // key -> points that came by the stream while the trend was loading
@@ -639,54 +814,53 @@ const charts = (function () {
   let items = [];       // {def, chart, canvas, summary}
   let lastMeter = null;
   let redrawTimer = 0;
+  let range = 'hour';
+  let stored = {};      // key -> [{x, y}] of a longer range, as the store gave them
+  let storedSpan = [0, 0];
+  let storeLoad = 0;    // which fetch of a longer range is current
+  let storing = false;  // one is under way
+  let address = 0;
 
-  function cssVar(name, fallback) {
-    return getComputedStyle(document.documentElement).getPropertyValue(name).trim() || fallback;
-  }
-
-  // A tick of the time axis: local hours and minutes (seconds over a short span).
+  // A tick of the time axis: local hours and minutes (seconds over a short span, dates
+  // over days).
   function timeTick(value) {
     const span = this.max - this.min;
     const d = new Date(value);
-    return span < 3 * 60000 ? timeFmt.format(d) : minuteFmt.format(d);
-  }
-  // A tick of a value axis in the console's unit steps: 1.5 KW, 230 V.
-  function valueTick(def) {
-    return function (value) {
-      const big = Math.max(Math.abs(this.max), Math.abs(this.min));
-      let p = 0;
-      while (p + 1 < def.prefix.length && big > Math.pow(1000, p + 1)) p++;
-      const v = value / Math.pow(1000, p);
-      return String(Number(v.toPrecision(6))) + (def.unit || def.prefix[p] ? ' ' + def.prefix[p] + def.unit : '');
-    };
+    return span > 2 * DAY_MS ? dayFmt.format(d) : span < 3 * 60000 ? timeFmt.format(d) : minuteFmt.format(d);
   }
   // The time axis's ticks: on whole local minutes (seconds over a short span), as many as
   // the width takes, about one for every 60 px.
   function timeTicks(scale) {
     const span = scale.max - scale.min;
     const most = Math.max(2, Math.floor((scale.width || 300) / 60));
-    const steps = [5, 10, 15, 30, 60, 120, 300, 600, 900, 1200, 1800, 3600];
+    const steps = [5, 10, 15, 30, 60, 120, 300, 600, 900, 1200, 1800, 3600, 7200, 10800, 21600, 43200, 86400, 172800, 604800];
     let k = steps.findIndex(function (s) { return span / (s * 1000) <= most; });
     if (k < 0) k = steps.length - 1;
     if (k > 0 && span / (steps[k] * 1000) < 2) k--;  // two ticks at least; autoSkip thins
+    if (span > 2 * DAY_MS) k = Math.max(k, steps.indexOf(86400));  // dates: whole days
     const step = steps[k] * 1000;
-    const offset = new Date(scale.min).getTimezoneOffset() * 60000;
     const ticks = [];
-    for (let v = Math.ceil((scale.min - offset) / step) * step + offset; v <= scale.max; v += step) ticks.push({ value: v });
+    if (step >= DAY_MS) {
+      // On local midnights, whatever the daylight saving time.
+      const d = new Date(scale.min);
+      d.setHours(0, 0, 0, 0);
+      for (; d.getTime() <= scale.max; d.setDate(d.getDate() + step / DAY_MS)) if (d.getTime() >= scale.min) ticks.push({ value: d.getTime() });
+    } else {
+      const offset = new Date(scale.min).getTimezoneOffset() * 60000;
+      for (let v = Math.ceil((scale.min - offset) / step) * step + offset; v <= scale.max; v += step) ticks.push({ value: v });
+    }
     scale.ticks = ticks;
   }
 
   function build(container) {
     if (!window.Chart) { container.replaceChildren(el('p', { class: 'note', text: t('noCharts') })); return; }
-    Chart.defaults.color = cssVar('--muted', '#555');
-    Chart.defaults.borderColor = cssVar('--grid', '#ddd');
-    Chart.defaults.font.family = getComputedStyle(document.body).fontFamily;
+    chartDefaults();
     items = [];
     const figures = [];
     for (const def of TRENDS) {
       const title = t(def.title);
       const sumId = 'sum-' + def.id;
-      const canvas = el('canvas', { role: 'img', 'aria-label': t('chartLabel', { t: title }), 'aria-describedby': sumId });
+      const canvas = el('canvas', { role: 'img', 'aria-label': chartLabel(title), 'aria-describedby': sumId });
       const summary = el('p', { class: 'summary', id: sumId, text: t('noData') });
       const fig = el('figure', { class: 'chart', 'data-trend': def.id }, [
         el('figcaption', { text: title + (def.unit ? ' (' + def.unit + ')' : '') }),
@@ -694,7 +868,7 @@ const charts = (function () {
         summary,
       ]);
       figures.push(fig);
-      items.push({ def: def, canvas: canvas, summary: summary, chart: null });
+      items.push({ def: def, canvas: canvas, summary: summary, chart: null, title: title });
     }
     container.replaceChildren.apply(container, figures);
     for (const it of items) {
@@ -724,7 +898,7 @@ const charts = (function () {
             tooltip: {
               callbacks: {
                 title: function (ctx) { return ctx.length ? when(new Date(ctx[0].parsed.x).toISOString()) : ''; },
-                label: function (ctx) { return ctx.dataset.label + ': ' + String(Number(ctx.parsed.y.toPrecision(6))) + (def.unit ? ' ' + def.unit : ''); },
+                label: function (ctx) { return ctx.dataset.label + ': ' + plainValue(ctx.parsed.y, def.unit); },
               },
             },
           },
@@ -750,23 +924,34 @@ const charts = (function () {
     if (drop) arr.splice(0, drop);
   }
 
-  async function load(address, m) {
+  function chartLabel(title) {
+    return t('chartLabel', { t: title, r: t(range).toLowerCase() });
+  }
+
+  function trendKeys() { return [].concat.apply([], TRENDS.map(function (d) { return d.keys; })); }
+  function pointsOf(r) {
+    const samples = r && r.status === 200 && r.body && Array.isArray(r.body.samples) ? r.body.samples : [];
+    const points = [];
+    for (const s of samples) if (Array.isArray(s) && typeof s[1] === 'number') points.push({ x: s[0], y: s[1] });
+    return points;
+  }
+
+  async function load(a, m) {
     lastMeter = m;
+    address = a;
     if (!items.length) return;
+    if (range !== 'hour') loadStored();
     const me = ++loading;
     loaded = false;
     for (const k of Object.keys(live)) delete live[k];
-    const keys = [].concat.apply([], TRENDS.map(function (d) { return d.keys; }));
+    const keys = trendKeys();
     const results = await Promise.all(keys.map(function (key) {
       return getJson('/api/meters/' + address + '/trend?quantity=' + key + '&seconds=3600')
         .catch(function () { return null; });
     }));
     if (me !== loading) return;
     keys.forEach(function (key, i) {
-      const r = results[i];
-      const samples = r && r.status === 200 && r.body && Array.isArray(r.body.samples) ? r.body.samples : [];
-      const points = [];
-      for (const s of samples) if (Array.isArray(s) && typeof s[1] === 'number') points.push({ x: s[0], y: s[1] });
+      const points = pointsOf(results[i]);
       // After a reconnect the page keeps what it drew before the server's first sample: a
       // restarted poller starts its trend afresh.
       const old = series[key] || [];
@@ -792,7 +977,34 @@ const charts = (function () {
         else (live[key] || (live[key] = [])).push({ x: x, y: y });
       }
     }
-    if (loaded) scheduleRedraw();
+    if (loaded && range === 'hour') scheduleRedraw();  // the longer ranges are not live
+  }
+
+  // A longer range: the store's averages, drawn as they come, not extended.
+  function setRange(r) {
+    if (r === range) return;
+    range = r;
+    for (const it of items) it.canvas.setAttribute('aria-label', chartLabel(it.title));
+    if (r === 'hour') { storeLoad++; storing = false; redraw(); } else loadStored();
+  }
+  async function loadStored() {
+    if (!items.length) return;
+    const me = ++storeLoad;
+    storing = true;
+    const seconds = RANGE_S[range];
+    const now = Date.now();
+    stored = {};
+    storedSpan = [now - seconds * 1000, now];
+    redraw();
+    const keys = trendKeys();
+    const results = await Promise.all(keys.map(function (key) {
+      return getJson('/api/meters/' + address + '/trend?quantity=' + key + '&seconds=' + seconds)
+        .catch(function () { return null; });
+    }));
+    if (me !== storeLoad) return;
+    keys.forEach(function (key, i) { stored[key] = pointsOf(results[i]); });
+    storing = false;
+    redraw();
   }
 
   // Redraws at most twice a second, however fast the bus reads.
@@ -813,24 +1025,50 @@ const charts = (function () {
   }
 
   function redraw() {
+    const long = range !== 'hour';
+    const shown = long ? stored : series;
     for (const it of items) {
       let min = Infinity, max = -Infinity, n = 0;
       for (const key of it.def.keys) {
-        const arr = series[key];
+        const arr = shown[key] || [];
         if (!arr.length) continue;
         min = Math.min(min, arr[0].x);
         max = Math.max(max, arr[arr.length - 1].x);
         n = Math.max(n, arr.length);
       }
       const x = it.chart.options.scales.x;
-      if (!n) { max = Date.now(); min = max - 60000; }
-      min = Math.max(min, max - HOUR_MS);
-      x.min = min;
-      x.max = Math.max(max, min + 1000);
-      it.def.keys.forEach(function (key, i) { it.chart.data.datasets[i].spanGaps = gapOf(series[key]); });
+      if (long) {
+        x.min = storedSpan[0];
+        x.max = storedSpan[1];
+      } else {
+        if (!n) { max = Date.now(); min = max - 60000; }
+        min = Math.max(min, max - HOUR_MS);
+        x.min = min;
+        x.max = Math.max(max, min + 1000);
+      }
+      it.def.keys.forEach(function (key, i) {
+        const ds = it.chart.data.datasets[i];
+        ds.data = shown[key] || [];
+        ds.spanGaps = gapOf(ds.data);
+      });
       it.chart.update('none');
-      summarise(it, n, min, max);
+      if (long) summariseStored(it, n, min, max);
+      else summarise(it, n, min, max);
     }
+  }
+
+  // A longer range's text alternative: how much it holds and each line's lowest and highest.
+  function summariseStored(it, n, min, max) {
+    if (storing) { setText(it.summary, t('loading')); return; }
+    if (!n) { setText(it.summary, t('noData')); return; }
+    const spread = it.def.keys.map(function (key, i) {
+      let lo = Infinity, hi = -Infinity;
+      for (const p of stored[key] || []) { lo = Math.min(lo, p.y); hi = Math.max(hi, p.y); }
+      if (lo > hi) return '';
+      return (it.def.keys.length > 1 ? 'ABC'[i] + ' ' : '') + plainValue(lo, it.def.unit) + ' – ' + plainValue(hi, it.def.unit);
+    }).filter(Boolean);
+    setText(it.summary, t('stored', { n: n, a: when(new Date(min).toISOString()), b: when(new Date(max).toISOString()) }) +
+      ' ' + t('values', { v: spread.join(LANG === 'zh' ? '，' : ', ') }));
   }
 
   // The chart's text alternative: how much it holds and the latest values, as texts.
@@ -850,9 +1088,105 @@ const charts = (function () {
   function destroy() {
     for (const it of items) it.chart && it.chart.destroy();
     items = [];
+    range = 'hour';
+    storeLoad++;
+    storing = false;
   }
 
-  return { build: build, load: load, add: add, destroy: destroy };
+  return { build: build, load: load, add: add, destroy: destroy, setRange: setRange, range: function () { return range; } };
+})();
+
+// ---- Demand bars ---------------------------------------------------------------------
+// Today's intervals in their places from the local midnight; a gap where none was closed.
+const bars = (function () {
+  const COLOUR = '#1f6fb2', LIGHT = '#93bde3';  // partial ones lighter, seen on dark too
+  let chart = null, summary = null;
+  let slots = [];  // the intervals' starts (ms), the whole day's
+  let shown = [];  // the interval at each slot, or null
+
+  function build(container) {
+    if (!window.Chart) { container.replaceChildren(el('p', { class: 'note', text: t('noCharts') })); return; }
+    chartDefaults();
+    const canvas = el('canvas', { role: 'img', 'aria-label': t('barsLabel'), 'aria-describedby': 'sum-bars' });
+    summary = el('p', { class: 'summary', id: 'sum-bars', text: t('noData') });
+    container.replaceChildren(el('figure', { class: 'chart', 'data-trend': 'demand' }, [
+      el('figcaption', { text: t('bars') + ' (W)' }), el('div', { class: 'canvas-box' }, [canvas]), summary]));
+    chart = new Chart(canvas, {
+      type: 'bar',
+      data: { labels: [], datasets: [{ label: t('demActive'), data: [], backgroundColor: [], borderWidth: 0, barPercentage: 1, categoryPercentage: 0.85 }] },
+      options: {
+        animation: false, responsive: true, maintainAspectRatio: false,
+        scales: {
+          x: { grid: { display: false }, ticks: { autoSkip: false, maxRotation: 0, callback: slotTick } },
+          y: { beginAtZero: true, ticks: { callback: valueTick({ unit: 'W', prefix: ['', 'K', 'M'] }), maxTicksLimit: 6 } },
+        },
+        plugins: {
+          legend: { display: false },
+          tooltip: {
+            callbacks: {
+              title: function (ctx) { return ctx.length ? slotTime(slots[ctx[0].dataIndex]) : ''; },
+              label: function (ctx) {
+                const d = shown[ctx.dataIndex];
+                return powerText(ctx.parsed.y, 'W') + (d && !d.complete ? t('partial') : '') +
+                  (d && d.method ? ', ' + t(d.method === 'energy' ? 'energyMethod' : 'meanMethod') : '');
+              },
+            },
+          },
+        },
+      },
+    });
+  }
+
+  // Whole hours only, every third (every sixth on a narrow chart).
+  function slotTick(value, index) {
+    const d = new Date(slots[index]);
+    const every = this.chart.width < 480 ? 6 : 3;
+    return d.getMinutes() === 0 && d.getHours() % every === 0 ? minuteFmt.format(d) : '';
+  }
+
+  function set(intervals, minutes) {
+    if (!chart) return;
+    // The server aligns intervals on the epoch; the slots do the same.
+    const step = ((intervals[0] && intervals[0].minutes) || minutes || 15) * 60000;
+    const day = new Date();
+    day.setHours(0, 0, 0, 0);
+    const from = day.getTime();
+    day.setDate(day.getDate() + 1);
+    slots = [];
+    for (let x = Math.ceil(from / step) * step; x < day.getTime(); x += step) slots.push(x);
+    shown = slots.map(function () { return null; });
+    for (const d of intervals) {
+      const i = Math.round((Date.parse(d.start) - slots[0]) / step);
+      if (i >= 0 && i < slots.length && typeof d.active_w === 'number') shown[i] = d;
+    }
+    const ds = chart.data.datasets[0];
+    chart.data.labels = slots;
+    ds.data = shown.map(function (d) { return d ? d.active_w : null; });
+    ds.backgroundColor = shown.map(function (d) { return d && !d.complete ? LIGHT : COLOUR; });
+    chart.update('none');
+    summarise();
+  }
+
+  function summarise() {
+    const list = shown.filter(Boolean);
+    if (!list.length) { setText(summary, t('noData')); return; }
+    let top = list[0];
+    for (const d of list) if (d.active_w > top.active_w) top = d;
+    const last = list[list.length - 1];
+    const partial = list.filter(function (d) { return !d.complete; }).length;
+    setText(summary, t('barsSummary', {
+      n: list.length, a: slotTime(list[0].start),
+      b: slotTime(Date.parse(last.start) + (last.minutes || 15) * 60000),
+      v: powerText(top.active_w, 'W'), t: slotTime(top.start),
+    }) + (partial ? ' ' + t('barsPartial', { n: partial }) : ''));
+  }
+
+  function destroy() {
+    if (chart) chart.destroy();
+    chart = null;
+  }
+
+  return { build: build, set: set, destroy: destroy };
 })();
 
 // ---- Live stream ---------------------------------------------------------------------
