@@ -278,3 +278,38 @@ TEST(WiringChecksOutputs, FindingsTopicProblemSensorAndSeries) {
     EXPECT_EQ(MetricsText("east", {r}, health, 0, std::nullopt).find("kx880_finding{"),
               std::string::npos);
 }
+
+// Block demand reaches Home Assistant and Prometheus: sensors that read the state's demand
+// object, and gauges of each kind.
+TEST(DemandOutputs, HomeAssistantSensorsAndGauges) {
+    MqttOptions o;
+    o.demand = true;
+    const auto configs = DiscoveryConfigs(o, "east", 7);
+    ASSERT_EQ(configs.size(), size_t(kQuantityCount) + 7);
+    const QJsonObject demand = Json(configs[kQuantityCount].payload);
+    EXPECT_EQ(configs[kQuantityCount].topic, "homeassistant/sensor/kx880_east_7/demand_w/config");
+    EXPECT_EQ(demand["unit_of_measurement"].toString(), "W");
+    EXPECT_EQ(demand["value_template"].toString(),
+              "{{ value_json.demand.last.active_w if value_json.demand is defined and "
+              "value_json.demand.last is not none else none }}");
+    Reading r = ReadingAt(7);
+    DemandNow d;
+    d.runningW = 11500, d.monthMax = {14000, 1796860800000};
+    DemandInterval last;
+    last.activeW = 12000, last.apparentVA = 15000;
+    d.last = last;
+    r.demand = d;
+    const std::string text = MetricsText("east", {r}, {}, 0, std::nullopt);
+    for (const char* line :
+         {"kx880_demand_watts{bus=\"east\",address=\"7\",kind=\"last\"} 12000\n",
+          "kx880_demand_watts{bus=\"east\",address=\"7\",kind=\"running\"} 11500\n",
+          "kx880_demand_watts{bus=\"east\",address=\"7\",kind=\"month_max\"} 14000\n",
+          "kx880_demand_volt_amperes{bus=\"east\",address=\"7\",kind=\"last\"} 15000\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line;
+    EXPECT_EQ(text.find("kind=\"day_max\""), std::string::npos);  // no peak today yet
+    EXPECT_EQ(Json(StatePayload(r, "east"))["demand"]
+                  .toObject()["month_max_w"]
+                  .toObject()["start"]
+                  .toString(),
+              "2026-12-10T00:00:00.000Z");
+}
