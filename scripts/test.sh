@@ -39,8 +39,11 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 
 echo "== thread sanitizer build (the poller, its outputs and their tests)"
 wait_for_build "$tsan_build" build-tsan
+CC=clang CXX=clang++ build_behind build-fuzz -DKX880_FUZZ=ON &
+fuzz_build=$!
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
     ctest --test-dir "$top/build-tsan" --output-on-failure -j 2
 
 echo "== fuzzing (libFuzzer, 10 s per target)"
+wait_for_build "$fuzz_build" build-fuzz
 "$top/scripts/fuzz.sh" "${KX880_FUZZ_SECONDS:-10}"
