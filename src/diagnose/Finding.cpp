@@ -20,3 +20,9 @@ std::string PhaseList(const Finding& f) {
 std::string FindingKey(const Finding& f) {
     return f.code + ":" + PhaseList(f);
 }
+
+std::string FindingsSignature(const std::vector<Finding>& findings) {
+    std::string s;
+    for (const Finding& f : findings) s += FindingKey(f) + "=" + SeverityName(f.severity) + ";";
+    return s;
+}

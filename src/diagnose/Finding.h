@@ -24,3 +24,6 @@ struct Finding {
 std::string PhaseList(const Finding& f);
 // What tells one finding from another while it stands: its code and phases.
 std::string FindingKey(const Finding& f);
+// What stands, as one text: two lists of findings with the same codes, phases and
+// severities give the same, so an output can tell when to say it again.
+std::string FindingsSignature(const std::vector<Finding>& findings);

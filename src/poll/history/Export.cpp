@@ -58,14 +58,14 @@ std::string HistoryCsv(const std::vector<MinuteRow>& rows) {
 }
 
 std::string HistoryJson(uint8_t address, int32_t stepS, const std::vector<MinuteRow>& rows) {
-    auto number = [](double v) { return std::isfinite(v) ? QJsonValue(v) : QJsonValue(); };
     QJsonArray list;
     for (const MinuteRow& r : rows) {
         QJsonObject values;
         for (int k = 0; k < kQuantityCount; ++k) {
-            QJsonObject v{
-                {"min", number(r.min[k])}, {"mean", number(r.mean[k])}, {"max", number(r.max[k])}};
-            if (IsCounter(Quantities()[k])) v["last"] = number(r.last[k]);
+            QJsonObject v{{"min", JsonNumber(r.min[k])},
+                          {"mean", JsonNumber(r.mean[k])},
+                          {"max", JsonNumber(r.max[k])}};
+            if (IsCounter(Quantities()[k])) v["last"] = JsonNumber(r.last[k]);
             values[Quantities()[k].key] = v;
         }
         list.append(QJsonObject{{"time", QString::fromStdString(IsoUtc(r.startMs))},

@@ -171,9 +171,7 @@ class MqttPublisher : public IMqttPublisher {
     // m_mutex held. Retained, and sent again only when what stands changes; the latest
     // goes out first on every connection, so that one lost to a full queue is not stale.
     void PublishFindings(uint8_t address, const std::vector<Finding>& findings) {
-        std::string signature;
-        for (const Finding& f : findings)
-            signature += FindingKey(f) + "=" + SeverityName(f.severity) + ";";
+        const std::string signature = FindingsSignature(findings);
         const auto it = m_findings.find(address);
         if (it != m_findings.end() && it->second.signature == signature) return;
         const Published& now = m_findings[address] = {signature, FindingsPayload(findings)};

@@ -38,13 +38,9 @@ QJsonObject ReadingJson(const Reading& r, const std::string& bus) {
 
 namespace {
 
-QJsonValue Number(double v) {
-    return std::isfinite(v) ? QJsonValue(v) : QJsonValue();
-}
-
 QJsonValue Peak(const DemandPeak& p) {
     if (!p.intervalStartMs) return QJsonValue();
-    return QJsonObject{{"value", Number(p.valueW)},
+    return QJsonObject{{"value", JsonNumber(p.valueW)},
                        {"start", QString::fromStdString(IsoUtc(p.intervalStartMs))}};
 }
 
@@ -53,18 +49,18 @@ QJsonValue Peak(const DemandPeak& p) {
 QJsonObject DemandJson(const DemandNow& d) {
     QJsonObject o{{"minutes", d.minutes},
                   {"running_start", QString::fromStdString(IsoUtc(d.runningStartMs))},
-                  {"running_w", Number(d.runningW)},
-                  {"predicted_w", Number(d.predictedW)},
-                  {"running_va", Number(d.runningVA)},
-                  {"predicted_va", Number(d.predictedVA)},
+                  {"running_w", JsonNumber(d.runningW)},
+                  {"predicted_w", JsonNumber(d.predictedW)},
+                  {"running_va", JsonNumber(d.runningVA)},
+                  {"predicted_va", JsonNumber(d.predictedVA)},
                   {"day_max_w", Peak(d.dayMax)},
                   {"month_max_w", Peak(d.monthMax)},
                   {"day_max_va", Peak(d.dayMaxVA)},
                   {"month_max_va", Peak(d.monthMaxVA)}};
     if (d.last)
         o["last"] = QJsonObject{{"start", QString::fromStdString(IsoUtc(d.last->startMs))},
-                                {"active_w", Number(d.last->activeW)},
-                                {"apparent_va", Number(d.last->apparentVA)},
+                                {"active_w", JsonNumber(d.last->activeW)},
+                                {"apparent_va", JsonNumber(d.last->apparentVA)},
                                 {"method", QString::fromStdString(d.last->activeMethod)},
                                 {"complete", d.last->complete}};
     else
@@ -77,8 +73,7 @@ QJsonObject FindingJson(const Finding& f) {
     for (const std::string& p : f.phases) phases.append(QString::fromStdString(p));
     QJsonObject evidence;
     for (const auto& [name, value] : f.evidence)
-        evidence[QString::fromStdString(name)] =
-            std::isfinite(value) ? QJsonValue(value) : QJsonValue();
+        evidence[QString::fromStdString(name)] = JsonNumber(value);
     QJsonObject o{{"code", QString::fromStdString(f.code)},
                   {"severity", SeverityName(f.severity)},
                   {"phases", phases},
@@ -92,6 +87,10 @@ QJsonArray FindingsJson(const std::vector<Finding>& findings) {
     QJsonArray out;
     for (const Finding& f : findings) out.append(FindingJson(f));
     return out;
+}
+
+QJsonValue JsonNumber(double v) {
+    return std::isfinite(v) ? QJsonValue(v) : QJsonValue();
 }
 
 std::string CompactJson(const QJsonObject& o) {

@@ -17,4 +17,6 @@ QJsonArray FindingsJson(const std::vector<Finding>& findings);
 // Block demand: the interval under way (running and predicted), the last closed one and the
 // peaks of the day and the month, each with its interval's start.
 QJsonObject DemandJson(const DemandNow& d);
-std::string CompactJson(const QJsonObject& o);  // one line, shortest round-trip numbers
+std::string CompactJson(const QJsonObject& o);
+// A number, or null for one not known (NaN) or not finite, which JSON cannot hold.
+QJsonValue JsonNumber(double v);  // one line, shortest round-trip numbers

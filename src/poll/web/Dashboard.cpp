@@ -14,13 +14,6 @@ int64_t NowMs() {
         .count();
 }
 
-std::string Signature(const Reading& r) {
-    std::string s;
-    for (const Finding& f : r.findings.value_or(std::vector<Finding>{}))
-        s += FindingKey(f) + "=" + SeverityName(f.severity) + ";";
-    return s;
-}
-
 }  // namespace
 
 Dashboard::Dashboard(std::string bus, const std::vector<uint8_t>& addresses,
@@ -51,7 +44,7 @@ void Dashboard::OnReading(const Reading& r) {
         if (!m) return;
         m->view.reading = r;
         m->trend.Add(r.unixMs, r.values);
-        const std::string now = Signature(r);
+        const std::string now = FindingsSignature(r.findings.value_or(std::vector<Finding>{}));
         findingsChanged = r.findings && now != m->findings;
         m->findings = now;
     }

@@ -13,14 +13,6 @@
 #include "poll/web/Dashboard.h"
 #include "poll/web/Respond.h"
 
-namespace {
-
-QJsonValue Number(double v) {
-    return std::isfinite(v) ? QJsonValue(v) : QJsonValue();
-}
-
-}  // namespace
-
 // Longer trends from the store, at a step that keeps them to a few thousand points: minutes
 // for a day, quarter hours for a week, hours beyond.
 std::vector<std::pair<int64_t, double>> Dashboard::StoredTrend(uint8_t address, int quantity,
@@ -85,8 +77,8 @@ void Dashboard::Demand(const httplib::Request& req, httplib::Response& res) {
         for (const DemandInterval& d : m_store->Demands(address, *from, *to))
             intervals.append(QJsonObject{{"start", QString::fromStdString(IsoUtc(d.startMs))},
                                          {"minutes", d.minutes},
-                                         {"active_w", Number(d.activeW)},
-                                         {"apparent_va", Number(d.apparentVA)},
+                                         {"active_w", JsonNumber(d.activeW)},
+                                         {"apparent_va", JsonNumber(d.apparentVA)},
                                          {"method", QString::fromStdString(d.activeMethod)},
                                          {"complete", d.complete}});
     Json(res, 200,
